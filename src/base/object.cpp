@@ -1,0 +1,66 @@
+// The process-wide handle table behind TObject.
+#include "base/object.h"
+
+#include <cassert>
+#include <mutex>
+#include <unordered_map>
+
+namespace quill {
+namespace {
+
+struct HandleTable {
+  std::mutex mutex;
+  std::unordered_map<ObjectHandle, TObject*> objects;
+  ObjectHandle next = 1;
+};
+
+HandleTable& Table() {
+  // Leaked on purpose: objects destroyed during static destruction must
+  // still find the table.
+  static HandleTable* table = new HandleTable;
+  return *table;
+}
+
+}  // namespace
+
+const TClassInfo TObject::StaticClassInfo{"TObject", nullptr, {}};
+
+bool TClassInfo::InheritsFrom(const TClassInfo& other) const {
+  for (const TClassInfo* c = this; c != nullptr; c = c->Parent) {
+    if (c == &other) return true;
+  }
+  return false;
+}
+
+TObject::TObject() {
+  HandleTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  handle_ = t.next++;
+  if (t.next == kNoHandle) t.next = 1;
+  t.objects.emplace(handle_, this);
+}
+
+TObject::~TObject() {
+  HandleTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  [[maybe_unused]] size_t erased = t.objects.erase(handle_);
+  assert(erased == 1);
+}
+
+const TClassInfo& TObject::ClassInfo() const { return StaticClassInfo; }
+
+TObject* ResolveHandle(ObjectHandle handle) {
+  if (handle == kNoHandle) return nullptr;
+  HandleTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = t.objects.find(handle);
+  return it == t.objects.end() ? nullptr : it->second;
+}
+
+size_t LiveObjectCount() {
+  HandleTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  return t.objects.size();
+}
+
+}  // namespace quill

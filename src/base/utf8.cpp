@@ -1,0 +1,131 @@
+// UTF-8 / UTF-16 conversion and character-aware cutting.
+#include "base/utf8.h"
+
+#include <cstdint>
+
+namespace quill {
+namespace {
+
+// Length of the well-formed sequence starting at s[i], or 0 when invalid.
+size_t SequenceLength(std::string_view s, size_t i, char32_t* cp) {
+  auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char c = b(i);
+  if (c < 0x80) {
+    *cp = c;
+    return 1;
+  }
+  size_t n;
+  char32_t v, min;
+  if ((c & 0xE0) == 0xC0) {
+    n = 2, v = c & 0x1F, min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    n = 3, v = c & 0x0F, min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    n = 4, v = c & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    v = (v << 6) | (b(i + k) & 0x3F);
+  }
+  if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+  *cp = v;
+  return n;
+}
+
+void Append(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp;
+    size_t n = SequenceLength(text, i, &cp);
+    if (n == 0) {
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    i += n;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    Append(out, c);
+  }
+  return out;
+}
+
+size_t Utf8Length(std::string_view text) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++count) {
+    char32_t cp;
+    size_t n = SequenceLength(text, i, &cp);
+    i += n == 0 ? 1 : n;
+  }
+  return count;
+}
+
+std::string_view Utf8Prefix(std::string_view text, size_t max_chars) {
+  size_t i = 0;
+  for (size_t count = 0; i < text.size() && count < max_chars; ++count) {
+    char32_t cp;
+    size_t n = SequenceLength(text, i, &cp);
+    i += n == 0 ? 1 : n;
+  }
+  return text.substr(0, i);
+}
+
+std::string_view Utf8PrefixBytes(std::string_view text, size_t max_bytes) {
+  if (text.size() <= max_bytes) return text;
+  size_t i = 0;
+  while (i < text.size()) {
+    char32_t cp;
+    size_t n = SequenceLength(text, i, &cp);
+    if (n == 0) n = 1;
+    if (i + n > max_bytes) break;
+    i += n;
+  }
+  return text.substr(0, i);
+}
+
+}  // namespace quill

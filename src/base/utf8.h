@@ -1,0 +1,23 @@
+// UTF-8 helpers. Text inside the system is UTF-8; UTF-16 exists only at the
+// COM boundary, converted by these two functions and nowhere else.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quill {
+
+// Invalid sequences become U+FFFD; nothing is ever dropped silently.
+std::u16string Utf8ToUtf16(std::string_view text);
+// Unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// Number of characters (code points) in `text`; an invalid byte counts as one.
+size_t Utf8Length(std::string_view text);
+// The first `max_chars` characters of `text`, never splitting a sequence.
+std::string_view Utf8Prefix(std::string_view text, size_t max_chars);
+// The longest prefix of at most `max_bytes` bytes that ends on a character
+// boundary.
+std::string_view Utf8PrefixBytes(std::string_view text, size_t max_bytes);
+
+}  // namespace quill

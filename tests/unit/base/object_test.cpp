@@ -1,0 +1,161 @@
+// Object handles, components, collections and published-property lookup.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "base/collection.h"
+#include "base/component.h"
+#include "base/errors.h"
+#include "base/object.h"
+#include "base/published.h"
+
+namespace quill {
+namespace {
+
+TEST(ObjectHandles, ResolveWhileAliveAndNeverAfterwards) {
+  size_t before = LiveObjectCount();
+  ObjectHandle h;
+  {
+    TComponent c;
+    h = c.Handle();
+    EXPECT_NE(h, kNoHandle);
+    EXPECT_EQ(ResolveHandle(h), &c);
+    EXPECT_EQ(LiveObjectCount(), before + 1);
+  }
+  EXPECT_EQ(ResolveHandle(h), nullptr);
+  EXPECT_EQ(ResolveHandle(kNoHandle), nullptr);
+  EXPECT_EQ(LiveObjectCount(), before);
+  // A new object never takes over an old handle.
+  TComponent d;
+  EXPECT_NE(d.Handle(), h);
+}
+
+class Watcher : public TComponent {
+ public:
+  using TComponent::TComponent;
+  TComponent* watched = nullptr;
+  int removes = 0;
+
+ protected:
+  void Notification(TComponent* c, Operation op) override {
+    if (op == Operation::Remove && c == watched) {
+      watched = nullptr;
+      ++removes;
+    }
+  }
+};
+
+TEST(Components, DestructionNoticesClearReferences) {
+  Watcher w;
+  {
+    auto target = std::make_unique<TComponent>();
+    w.watched = target.get();
+    w.FreeNotification(target.get());
+    w.FreeNotification(target.get());  // twice is once
+  }
+  EXPECT_EQ(w.watched, nullptr);
+  EXPECT_EQ(w.removes, 1);
+}
+
+TEST(Components, WatcherDestroyedFirstLeavesNoDanglingNotice) {
+  auto target = std::make_unique<TComponent>();
+  {
+    Watcher w;
+    w.watched = target.get();
+    w.FreeNotification(target.get());
+  }
+  target.reset();  // must not call into the destroyed watcher
+  SUCCEED();
+}
+
+TEST(Components, OwnerFindsPartsByNameAndForgetsDestroyedOnes) {
+  TComponent owner;
+  auto a = std::make_unique<TComponent>(&owner);
+  a->SetName("Orders");
+  EXPECT_EQ(owner.FindComponent("ORDERS"), a.get());
+  EXPECT_EQ(owner.FindComponent(""), nullptr);
+  a.reset();
+  EXPECT_EQ(owner.ComponentCount(), 0);
+  EXPECT_EQ(owner.FindComponent("orders"), nullptr);
+}
+
+TEST(Components, DecorateAddsTheNameOnlyWhenThereIsOne) {
+  TComponent c;
+  EXPECT_EQ(c.Decorate("Cannot do it"), "Cannot do it");
+  c.SetName("orders");
+  EXPECT_EQ(c.Decorate("Cannot do it"), "orders: Cannot do it");
+}
+
+TEST(PublishedProperties, ComponentNameAndTagAreFoundWithoutCase) {
+  TComponent c;
+  const PropertyInfo* name = FindProperty(c.ClassInfo(), "NAME");
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(name->Kind, PropertyKind::String);
+  name->Write(c, Variant("x"));
+  EXPECT_EQ(c.Name(), "x");
+  const PropertyInfo* tag = FindProperty(c.ClassInfo(), "tag");
+  ASSERT_NE(tag, nullptr);
+  tag->Write(c, Variant("42"));
+  EXPECT_EQ(tag->Read(c).AsInteger(), 42);
+  EXPECT_THROW(tag->Write(c, Variant("abc")), EConvertError);
+  EXPECT_EQ(FindProperty(c.ClassInfo(), "Nam"), nullptr);
+  EXPECT_EQ(ListProperties(c.ClassInfo()).size(), 2u);
+  EXPECT_TRUE(c.InheritsFrom(TObject::StaticClassInfo));
+  EXPECT_FALSE(TObject::StaticClassInfo.InheritsFrom(TComponent::StaticClassInfo));
+}
+
+// A derived class that shadows a parent's property: the nearest one wins.
+class Shadowing : public TComponent {
+  QUILL_DECLARE_CLASS()
+};
+const PropertyInfo kShadowProps[] = {
+    BooleanProp(
+        "Tag", [](const TObject&) { return Variant(true); }, nullptr, "True"),
+};
+const TClassInfo Shadowing::StaticClassInfo{"Shadowing", &TComponent::StaticClassInfo,
+                                            kShadowProps};
+
+TEST(PublishedProperties, NearestClassWinsAndBooleansAreMarked) {
+  Shadowing s;
+  const PropertyInfo* tag = FindProperty(s.ClassInfo(), "TAG");
+  ASSERT_NE(tag, nullptr);
+  EXPECT_TRUE(tag->IsBoolean());
+  EXPECT_FALSE(tag->Writable());
+  EXPECT_EQ(ListProperties(s.ClassInfo()).size(), 2u);  // Tag once, Name
+  EXPECT_EQ(EnumOrdinal(kBooleanNames, "true"), 1);
+  EXPECT_EQ(EnumOrdinal(kBooleanNames, "1"), -1);
+}
+
+class Item : public TCollectionItem {
+ public:
+  using TCollectionItem::TCollectionItem;
+};
+class Items : public TCollection {
+ public:
+  std::string_view ItemClassName() const override { return "TParam"; }
+
+ protected:
+  std::unique_ptr<TCollectionItem> NewItem() override { return std::make_unique<Item>(this); }
+};
+
+TEST(Collections, IdsGrowAndAreNeverReused) {
+  Items c;
+  c.Add();
+  TCollectionItem* second = c.Add();
+  c.Add();
+  EXPECT_EQ(second->ID(), 1);
+  EXPECT_EQ(second->Index(), 1);
+  c.Delete(0);
+  EXPECT_EQ(second->Index(), 0);
+  EXPECT_EQ(c.FindItemID(0), nullptr);
+  EXPECT_EQ(c.FindItemID(1), second);
+  EXPECT_EQ(c.Add()->ID(), 3);
+  EXPECT_THROW(c.Item(3), EListError);
+  ObjectHandle h = second->Handle();
+  c.Clear();
+  EXPECT_EQ(c.Count(), 0);
+  EXPECT_EQ(ResolveHandle(h), nullptr);
+}
+
+}  // namespace
+}  // namespace quill
