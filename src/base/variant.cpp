@@ -180,7 +180,9 @@ int64_t CurrencyToInt64(int64_t scaled) {
 
 }  // namespace
 
-int64_t Variant::AsInt64() const {
+int64_t Variant::AsInt64() const { return ToInt64(VarType::Int64); }
+
+int64_t Variant::ToInt64(VarType target) const {
   switch (type_) {
     case VarType::Empty: return 0;
     case VarType::Integer:
@@ -190,7 +192,7 @@ int64_t Variant::AsInt64() const {
     case VarType::Double:
     case VarType::Date: {
       int64_t out;
-      if (!RoundToInt64(u_.dbl, &out)) ThrowOverflow(type_, VarType::Int64);
+      if (!RoundToInt64(u_.dbl, &out)) ThrowOverflow(type_, target);
       return out;
     }
     case VarType::String: {
@@ -198,12 +200,12 @@ int64_t Variant::AsInt64() const {
       if (TryStrToInt64(str_, &out)) return out;
       double d;
       if (TryStrToFloatDot(str_, &d)) {
-        if (!RoundToInt64(d, &out)) ThrowOverflow(type_, VarType::Int64);
+        if (!RoundToInt64(d, &out)) ThrowOverflow(type_, target);
         return out;
       }
       throw EConvertError(InvalidIntegerMessage(str_));
     }
-    default: ThrowCannotConvert(VarType::Int64);
+    default: ThrowCannotConvert(target);
   }
 }
 
@@ -216,7 +218,7 @@ int32_t Variant::AsInteger() const {
     double d;
     if (!TryStrToFloatDot(str_, &d)) throw EConvertError(InvalidIntegerMessage(str_));
   }
-  int64_t v = AsInt64();
+  int64_t v = ToInt64(VarType::Integer);
   if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
     ThrowOverflow(type_, VarType::Integer);
   }

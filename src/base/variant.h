@@ -113,6 +113,7 @@ class Variant {
   void Release() noexcept;
   void CopyFrom(const Variant& other);
   [[noreturn]] void ThrowCannotConvert(VarType to) const;
+  int64_t ToInt64(VarType target) const;
 
   VarType type_ = VarType::Empty;
   union {

@@ -126,7 +126,7 @@ TEST(PublishedProperties, NearestClassWinsAndBooleansAreMarked) {
   EXPECT_EQ(EnumOrdinal(kBooleanNames, "1"), -1);
 }
 
-class Item : public TCollectionItem {
+class TestItem : public TCollectionItem {
  public:
   using TCollectionItem::TCollectionItem;
 };
@@ -135,7 +135,7 @@ class Items : public TCollection {
   std::string_view ItemClassName() const override { return "TParam"; }
 
  protected:
-  std::unique_ptr<TCollectionItem> NewItem() override { return std::make_unique<Item>(this); }
+  std::unique_ptr<TCollectionItem> NewItem() override { return std::make_unique<TestItem>(this); }
 };
 
 TEST(Collections, IdsGrowAndAreNeverReused) {
