@@ -1,0 +1,224 @@
+// The binding of MariaDB Connector/C: every call of the client library that
+// the system makes is made here.
+//
+// MySQLHandle and MySQLResult::Res are never defined; they are the library's
+// MYSQL and MYSQL_RES under names that keep the library's header out of the
+// rest of the system. The casts below are the only conversions between them.
+#include "mysql_server/mysql_client.h"
+
+#include <mysql.h>
+
+#include <cassert>
+#include <utility>
+
+namespace quill {
+
+// The constants of the header restate the library's values; keep them honest.
+static_assert(kClientCompress == CLIENT_COMPRESS);
+static_assert(kRefreshGrant == REFRESH_GRANT);
+static_assert(kNotNullFlag == NOT_NULL_FLAG && kPriKeyFlag == PRI_KEY_FLAG &&
+              kUniqueKeyFlag == UNIQUE_KEY_FLAG && kMultipleKeyFlag == MULTIPLE_KEY_FLAG &&
+              kBlobFlag == BLOB_FLAG && kUnsignedFlag == UNSIGNED_FLAG &&
+              kZerofillFlag == ZEROFILL_FLAG && kBinaryFlag == BINARY_FLAG &&
+              kEnumFlag == ENUM_FLAG && kAutoIncrementFlag == AUTO_INCREMENT_FLAG &&
+              kTimestampFlag == TIMESTAMP_FLAG && kSetFlag == SET_FLAG && kNumFlag == NUM_FLAG);
+static_assert(static_cast<int>(MySQLType::Decimal) == MYSQL_TYPE_DECIMAL &&
+              static_cast<int>(MySQLType::Bit) == MYSQL_TYPE_BIT &&
+              static_cast<int>(MySQLType::VarChar) == MYSQL_TYPE_VARCHAR &&
+              static_cast<int>(MySQLType::NewDate) == MYSQL_TYPE_NEWDATE &&
+              static_cast<int>(MySQLType::Json) == MYSQL_TYPE_JSON &&
+              static_cast<int>(MySQLType::NewDecimal) == MYSQL_TYPE_NEWDECIMAL &&
+              static_cast<int>(MySQLType::Blob) == MYSQL_TYPE_BLOB &&
+              static_cast<int>(MySQLType::Geometry) == MYSQL_TYPE_GEOMETRY);
+static_assert(sizeof(unsigned long) == sizeof(size_t));
+
+namespace {
+
+MYSQL* My(MySQLHandle* handle) {
+  assert(handle != nullptr);
+  return reinterpret_cast<MYSQL*>(handle);
+}
+
+std::string Copy(const char* text, size_t length) {
+  return text ? std::string(text, length) : std::string();
+}
+
+std::string Copy(const char* text) { return text ? std::string(text) : std::string(); }
+
+}  // namespace
+
+// --- MySQLResult -----------------------------------------------------------
+
+MySQLResult::MySQLResult(MySQLResult&& other) noexcept
+    : res_(std::exchange(other.res_, nullptr)),
+      row_(std::exchange(other.row_, nullptr)),
+      lengths_(std::exchange(other.lengths_, nullptr)) {}
+
+MySQLResult& MySQLResult::operator=(MySQLResult&& other) noexcept {
+  if (this != &other) {
+    Free();
+    res_ = std::exchange(other.res_, nullptr);
+    row_ = std::exchange(other.row_, nullptr);
+    lengths_ = std::exchange(other.lengths_, nullptr);
+  }
+  return *this;
+}
+
+MySQLResult::~MySQLResult() { Free(); }
+
+void MySQLResult::Free() {
+  if (res_ != nullptr) mysql_free_result(reinterpret_cast<MYSQL_RES*>(res_));
+  res_ = nullptr;
+  row_ = nullptr;
+  lengths_ = nullptr;
+}
+
+unsigned MySQLResult::FieldCount() const {
+  assert(res_ != nullptr);
+  return mysql_num_fields(reinterpret_cast<MYSQL_RES*>(res_));
+}
+
+std::vector<MySQLFieldDesc> MySQLResult::Fields() const {
+  assert(res_ != nullptr);
+  MYSQL_RES* res = reinterpret_cast<MYSQL_RES*>(res_);
+  const unsigned count = mysql_num_fields(res);
+  const MYSQL_FIELD* fields = mysql_fetch_fields(res);
+  std::vector<MySQLFieldDesc> out;
+  out.reserve(count);
+  for (unsigned i = 0; i < count; ++i) {
+    const MYSQL_FIELD& f = fields[i];
+    MySQLFieldDesc d;
+    d.Name = Copy(f.name, f.name_length);
+    d.OrgName = Copy(f.org_name, f.org_name_length);
+    d.Table = Copy(f.table, f.table_length);
+    d.OrgTable = Copy(f.org_table, f.org_table_length);
+    d.Db = Copy(f.db, f.db_length);
+    d.HasDefault = f.def != nullptr;
+    d.Default = Copy(f.def, f.def_length);
+    d.Type = static_cast<MySQLType>(f.type);
+    d.Flags = f.flags;
+    d.Length = f.length;
+    d.MaxLength = f.max_length;
+    d.Decimals = f.decimals;
+    d.CharsetNr = f.charsetnr;
+    d.MaxBytesPerChar = ClientMaxBytesPerChar(f.charsetnr);
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+uint64_t MySQLResult::RowCount() const {
+  assert(res_ != nullptr);
+  return mysql_num_rows(reinterpret_cast<MYSQL_RES*>(res_));
+}
+
+bool MySQLResult::Next() {
+  assert(res_ != nullptr);
+  MYSQL_RES* res = reinterpret_cast<MYSQL_RES*>(res_);
+  MYSQL_ROW row = mysql_fetch_row(res);
+  if (row == nullptr) {
+    row_ = nullptr;
+    lengths_ = nullptr;
+    return false;
+  }
+  row_ = row;
+  lengths_ = mysql_fetch_lengths(res);
+  return true;
+}
+
+// --- Connections -----------------------------------------------------------
+
+MySQLHandle* ClientInit() { return reinterpret_cast<MySQLHandle*>(mysql_init(nullptr)); }
+
+bool ClientSetCharset(MySQLHandle* handle, const char* charset) {
+  return mysql_options(My(handle), MYSQL_SET_CHARSET_NAME, charset) == 0;
+}
+
+bool ClientSetCompress(MySQLHandle* handle) {
+  return mysql_options(My(handle), MYSQL_OPT_COMPRESS, nullptr) == 0;
+}
+
+bool ClientSetReconnect(MySQLHandle* handle, bool on) {
+  const my_bool value = on ? 1 : 0;
+  return mysql_options(My(handle), MYSQL_OPT_RECONNECT, &value) == 0;
+}
+
+bool ClientRealConnect(MySQLHandle* handle, const std::string& host, const std::string& user,
+                       const std::string& password, const char* database, unsigned port,
+                       const char* socket, unsigned client_flags) {
+  return mysql_real_connect(My(handle), host.c_str(), user.c_str(), password.c_str(), database,
+                            port, socket, client_flags) != nullptr;
+}
+
+void ClientClose(MySQLHandle* handle) {
+  // A handle from mysql_init(NULL) is freed by mysql_close itself.
+  if (handle != nullptr) mysql_close(My(handle));
+}
+
+// --- Statements ------------------------------------------------------------
+
+bool ClientSelectDb(MySQLHandle* handle, const std::string& database) {
+  return mysql_select_db(My(handle), database.c_str()) == 0;
+}
+
+bool ClientRealQuery(MySQLHandle* handle, std::string_view sql) {
+  return mysql_real_query(My(handle), sql.data(), sql.size()) == 0;
+}
+
+MySQLResult ClientUseResult(MySQLHandle* handle) {
+  return MySQLResult(reinterpret_cast<MySQLResult::Res*>(mysql_use_result(My(handle))));
+}
+
+MySQLResult ClientStoreResult(MySQLHandle* handle) {
+  return MySQLResult(reinterpret_cast<MySQLResult::Res*>(mysql_store_result(My(handle))));
+}
+
+unsigned ClientFieldCount(MySQLHandle* handle) { return mysql_field_count(My(handle)); }
+
+uint64_t ClientInsertId(MySQLHandle* handle) { return mysql_insert_id(My(handle)); }
+
+uint64_t ClientAffectedRows(MySQLHandle* handle) { return mysql_affected_rows(My(handle)); }
+
+bool ClientRefresh(MySQLHandle* handle, unsigned options) {
+  return mysql_refresh(My(handle), options) == 0;
+}
+
+// --- Errors ----------------------------------------------------------------
+
+unsigned ClientErrno(MySQLHandle* handle) { return mysql_errno(My(handle)); }
+
+std::string ClientError(MySQLHandle* handle) { return Copy(mysql_error(My(handle))); }
+
+// --- Texts -----------------------------------------------------------------
+
+std::string ClientEscapeString(MySQLHandle* handle, std::string_view text) {
+  // The worst case escapes every byte; the library adds a terminating NUL.
+  std::string out(text.size() * 2 + 1, '\0');
+  const unsigned long length =
+      handle != nullptr
+          ? mysql_real_escape_string(My(handle), out.data(), text.data(), text.size())
+          : mysql_escape_string(out.data(), text.data(), text.size());
+  // (unsigned long)-1 reports an overflow, which the buffer size rules out.
+  assert(length <= text.size() * 2);
+  out.resize(length);
+  return out;
+}
+
+// --- Descriptions ----------------------------------------------------------
+
+std::string ClientHostInfo(MySQLHandle* handle) { return Copy(mysql_get_host_info(My(handle))); }
+
+std::string ClientServerInfo(MySQLHandle* handle) {
+  return Copy(mysql_get_server_info(My(handle)));
+}
+
+unsigned ClientProtoInfo(MySQLHandle* handle) { return mysql_get_proto_info(My(handle)); }
+
+std::string ClientClientInfo() { return Copy(mysql_get_client_info()); }
+
+unsigned ClientMaxBytesPerChar(unsigned charsetnr) {
+  const MARIADB_CHARSET_INFO* info = mariadb_get_charset_by_nr(charsetnr);
+  return info != nullptr && info->char_maxlen > 0 ? info->char_maxlen : 1;
+}
+
+}  // namespace quill
