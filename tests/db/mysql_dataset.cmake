@@ -1,0 +1,9 @@
+# The MySQL dataset against the private server. Included from
+# tests/db/CMakeLists.txt, before the shared server lock is applied to the
+# directory's tests.
+quill_test(NAME mysql_dataset_db_test LABEL db
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_open_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_types_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_sakila_test.cpp
+  LIBS quill_mysql_dataset quill_test_server)
