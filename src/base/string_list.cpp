@@ -2,6 +2,7 @@
 #include "base/string_list.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -256,10 +257,15 @@ void TStringList::SetCommaText(std::string_view text) {
 }
 
 void TStringList::LoadFromFile(const std::string& path) {
+  // A directory opens as a stream on Linux but reads nothing; treat it as
+  // a file that cannot be opened rather than silently emptying the list.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw EListError("Cannot open file " + path);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EListError("Cannot open file " + path);
   std::ostringstream buffer;
   buffer << in.rdbuf();
+  if (in.bad()) throw EListError("Cannot open file " + path);
   SetText(buffer.str());
 }
 

@@ -144,6 +144,7 @@ TEST(StringListFiles, RoundTripAndClearErrors) {
     EXPECT_EQ(std::string(e.what()), "Cannot open file " + path);
   }
   EXPECT_THROW(l.SaveToFile("/nonexistent-dir/x.txt"), EListError);
+  EXPECT_THROW(back.LoadFromFile(::testing::TempDir()), EListError);
   EXPECT_EQ(back.Count(), 2);  // a failed load leaves the lines alone
 }
 
