@@ -1,0 +1,162 @@
+// The field shell's verbs.
+#include "activex_shell/field_shell.h"
+
+#include <limits>
+
+#include "activex_shell/variant_convert.h"
+#include "base/string_list.h"
+#include "mysql_dataset/fields.h"
+#include "mysql_dataset/mysql_dataset.h"
+
+namespace quill {
+
+const std::array<std::string_view, kShellFieldMethodCount> kShellFieldMethodNames = {
+    "f_fieldname",   "f_name",        "f_",           "f_value",        "f_asstring",
+    "f_isblob",      "f_isnull",      "f_isindexfield", "f_type",       "f_mysqlname",
+    "f_mysqltable",  "f_mysqltype",   "f_mysqldefault", "f_mysqlvalues", "f_mysqllength",
+    "f_mysqlmaxlength", "f_mysqlflags", "f_mysqldec", "f_asblob",       "f_clear",
+};
+
+namespace {
+
+Tshell_field_methods Members(std::initializer_list<Tshell_field_method> members) {
+  Tshell_field_methods set;
+  for (Tshell_field_method m : members) set.set(m);
+  return set;
+}
+
+const Tshell_field_methods kReadable = ~Members({f_clear});
+const Tshell_field_methods kCallable =
+    Members({f_fieldname, f_name, f_, f_value, f_asstring, f_isblob, f_isnull, f_isindexfield,
+             f_type, f_asblob, f_clear});
+const Tshell_field_methods kWritable = Members({f_, f_value, f_asstring, f_asblob});
+
+Variant Unsigned(uint32_t v) {
+  if (v > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
+    return Variant(static_cast<int64_t>(v));
+  }
+  return Variant(static_cast<int32_t>(v));
+}
+
+// The column description of the field's name in its MySQL dataset, or null.
+const TFieldInfo* ColumnInfoOf(const TField& field) {
+  auto* ds = dynamic_cast<const TMySQLDataset*>(&field.DataSet());
+  if (ds == nullptr) return nullptr;
+  int index = ds->IndexOfColumn(field.FieldName());
+  return index < 0 ? nullptr : &ds->ColumnInfo(index);
+}
+
+Variant ColumnItem(const TField& field, Tshell_field_method verb) {
+  const TFieldInfo* info = ColumnInfoOf(field);
+  if (info == nullptr) return Variant();
+  switch (verb) {
+    case f_mysqlname: return Variant(info->Name);
+    case f_mysqltable: return Variant(info->Table);
+    case f_mysqltype: return Variant(static_cast<int32_t>(info->FieldType));
+    case f_mysqldefault: return Variant(info->Default);
+    case f_mysqlvalues: return Variant(info->EnumValues);
+    case f_mysqllength: return Unsigned(info->Length);
+    case f_mysqlmaxlength: return Unsigned(info->MaxLength);
+    case f_mysqlflags: return Unsigned(info->Flags);
+    case f_mysqldec: return Unsigned(info->Decimals);
+    default: return Variant();
+  }
+}
+
+// A value read or called.
+Variant Read(TField& field, Tshell_field_method verb) {
+  switch (verb) {
+    case f_fieldname:
+    case f_name: return Variant(field.FieldName());
+    case f_:
+    case f_value: return field.AsVariant();
+    case f_asstring: return Variant(field.AsString());
+    case f_isblob: return Variant(field.IsBlob());
+    case f_isnull: return Variant(field.IsNull());
+    case f_isindexfield: {
+      auto* ds = dynamic_cast<const TMySQLDataset*>(&field.DataSet());
+      return Variant(ds != nullptr && ds->IsKeyField(field));
+    }
+    case f_type: return Variant(static_cast<int32_t>(field.DataType()));
+    case f_asblob: return field.IsBlob() ? ByteArrayValue(field.AsString()) : Variant();
+    case f_clear: field.Clear(); return Variant();
+    default: return ColumnItem(field, verb);
+  }
+}
+
+// One byte per element, from the array's low bound to its high bound: the
+// low 8 bits of each element's integer value.
+std::string BytesOf(const VariantArray& array) {
+  std::string bytes;
+  bytes.reserve(array.Items.size());
+  for (const Variant& item : array.Items) bytes += static_cast<char>(item.AsInteger() & 0xFF);
+  return bytes;
+}
+
+}  // namespace
+
+bool find_field_method(std::string_view name, Tshell_field_method* out) {
+  std::string member = "f_" + std::string(name);
+  for (size_t i = 0; i < kShellFieldMethodNames.size(); ++i) {
+    if (SameText(kShellFieldMethodNames[i], member)) {
+      *out = static_cast<Tshell_field_method>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+Variant field_shell_value(TField* field) {
+  auto* shell = new Tactivex_shell_field(field);
+  IDispatch* dispatch = nullptr;
+  shell->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+  Variant out(dispatch);
+  dispatch->Release();
+  return out;
+}
+
+TField* Tactivex_shell_field::field() const { return dynamic_cast<TField*>(wrapped()); }
+
+bool Tactivex_shell_field::has_name(const std::string& name) {
+  if (Tactivex_shell::has_name(name)) return true;
+  std::string member = "f_" + name;
+  for (std::string_view known : kShellFieldMethodNames) {
+    if (known == member) return true;
+  }
+  return false;
+}
+
+Variant Tactivex_shell_field::get_property(const std::string& name) {
+  TField* f = field();
+  if (f == nullptr) throw PropertyNotFound(name);
+  Tshell_field_method verb;
+  if (find_field_method(name, &verb) && kReadable.test(verb)) return Read(*f, verb);
+  return Tactivex_shell::get_property(name);
+}
+
+void Tactivex_shell_field::set_property(const std::string& name, const Variant& value) {
+  TField* f = field();
+  if (f == nullptr) throw PropertyNotFound(name);
+  Tshell_field_method verb;
+  if (!find_field_method(name, &verb) || !kWritable.test(verb)) {
+    Tactivex_shell::set_property(name, value);
+    return;
+  }
+  switch (verb) {
+    case f_asstring: f->SetAsString(value_text(value)); return;
+    case f_asblob:
+      if (value.IsArray() && f->IsBlob()) f->SetAsString(BytesOf(value.RawArray()));
+      return;
+    default: f->SetAsVariant(value); return;  // the empty name and value
+  }
+}
+
+Variant Tactivex_shell_field::call_method(const std::string& name, const Variant& params) {
+  TField* f = field();
+  if (f == nullptr) return Variant();
+  Tshell_field_method verb;
+  if (find_field_method(name, &verb) && kCallable.test(verb)) return Read(*f, verb);
+  return Tactivex_shell::call_method(name, params);
+}
+
+}  // namespace quill
