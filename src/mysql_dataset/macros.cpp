@@ -1,8 +1,11 @@
-// The macro collection as data, with the published properties of a macro.
+// The macro collection: names and values, the published properties of a
+// macro, and the collecting of macro names from SQL text.
 #include "mysql_dataset/macros.h"
 
 #include "base/published.h"
 #include "base/string_list.h"
+#include "sql_parser/basic_parser.h"
+#include "sql_parser/qz_str_utils.h"
 
 namespace quill {
 
@@ -65,6 +68,20 @@ void TMySQLMacros::AssignValues(const TMySQLMacros& other) {
   for (int i = 0; i < other.Count(); ++i) {
     const TMySQLMacro& source = other.Macro(i);
     if (TMySQLMacro* target = FindMacro(source.Name)) target->Value = source.Value;
+  }
+}
+
+void TMySQLMacros::ParseSQL(std::string_view sql, std::string_view macro_del, bool do_create) {
+  TBasicParser parser(sql);
+  ConfigureForMacros(parser);
+  for (;;) {
+    const TTokenProps& token = parser.NextToken(false);
+    if (token.Kind == ptEnd) break;
+    if (token.Kind != ptBracket) continue;
+    std::string name = ExtractWord(1, token.Text, macro_del);
+    // A stray closer names nothing.
+    if (name.empty()) continue;
+    if (do_create && FindMacro(name) == nullptr) AddMacro(std::move(name));
   }
 }
 

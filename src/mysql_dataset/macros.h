@@ -1,7 +1,8 @@
 // TMySQLMacros: a dataset's collection of named macros, each a name and a
-// value that the SQL templates refer to by name. This file holds the
-// collection as data (names, values, published properties); collecting the
-// names from the templates and expanding them belong to the macro engine.
+// value that the SQL templates refer to by name. The collection holds the
+// names and values (and the published properties scripts reach them by);
+// ParseSQL collects the names a template uses, and the dataset's expansion
+// (TMySQLDataset::ExpandSQL) reads the values.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +42,8 @@ class TMySQLMacros : public TCollection {
  public:
   TMySQLMacros() = default;
 
-  std::string_view ItemClassName() const override { return "TMySQLMacro"; }
+  // Scripts know the item class by this name.
+  std::string_view ItemClassName() const override { return "TParam"; }
   // REQUIRES: 0 <= index < Count(); else EListError.
   TMySQLMacro& Macro(int index) const { return static_cast<TMySQLMacro&>(*Item(index)); }
   // The first macro named `name` (ASCII case ignored), or null.
@@ -50,6 +52,13 @@ class TMySQLMacros : public TCollection {
   TMySQLMacro& AddMacro(std::string name);
   // Copies the values of the macros of `other` whose names exist here.
   void AssignValues(const TMySQLMacros& other);
+  // Reads `sql` for macros written between "[" and "]" (whatever the
+  // dataset's delimiters are) and takes the first word of each, words being
+  // separated by any character of `macro_del`. With `do_create`, a name not
+  // yet in the collection is appended with an Empty value. Never fails on
+  // malformed SQL: unterminated strings and comments end at the line end or
+  // the end of the text.
+  void ParseSQL(std::string_view sql, std::string_view macro_del, bool do_create);
 
  protected:
   std::unique_ptr<TCollectionItem> NewItem() override {

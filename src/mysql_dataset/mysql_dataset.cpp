@@ -1,8 +1,10 @@
 // The MySQL dataset: the link to the connection, running the query and
 // caching its result, the column description (key lists, source tables,
-// qualified duplicate names, the "show columns from" pass), the type
-// mapping, the cursor operations the generic layer calls, field values as
-// text both ways, and the cache side of the editing hooks.
+// qualified duplicate names, the "show columns from" pass with its reading
+// of defaults), the type mapping, the cursor operations the generic layer
+// calls and field values as text both ways. The macro engine lives in
+// sql_macros.cpp, editing and statement execution in editing.cpp, master/
+// detail links, filters and search in master_detail.cpp.
 #include "mysql_dataset/mysql_dataset.h"
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include "base/published.h"
 #include "base/utf8.h"
 #include "mysql_dataset/blob_stream.h"
+#include "mysql_dataset/master_data_link.h"
 #include "mysql_dataset/mysql_string_field.h"
 #include "mysql_dataset/sql_date_text.h"
 #include "sql_parser/basic_parser.h"
@@ -149,16 +152,45 @@ uint32_t Clamp32(uint64_t value) {
   return static_cast<uint32_t>(std::min<uint64_t>(value, std::numeric_limits<uint32_t>::max()));
 }
 
-// Temporal and numeric columns whose "show columns" default starts with a
-// letter have an expression as default (current_timestamp(), now()...),
-// which must not be written back as a literal text.
-bool IsExpressionDefault(const TFieldInfo& info, std::string_view text) {
-  if (text.empty()) return false;
-  const char c = text.front();
-  const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-  if (!letter) return false;
-  const uint8_t t = info.FieldType;
-  return t <= 14 || t == 246;
+// What a column's default text stands for. Servers report literal and
+// computed defaults alike in "show columns"; a computed one (current_timestamp(),
+// uuid()...) written back as text would be refused or stored as that text.
+enum class TDefaultKind : uint8_t { Literal, Expression, Undecided };
+
+bool IsTemporalType(uint8_t type) {
+  return type == 7 || type == 10 || type == 11 || type == 12 || type == 14;
+}
+bool IsNumericType(uint8_t type) {
+  return type <= 5 || type == 8 || type == 9 || type == 13 || type == 246;
+}
+
+bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
+  return UpperCase(text).find(UpperCase(part)) != std::string::npos;
+}
+
+// Decides from the "show columns" row alone where it can: servers that
+// mark generated defaults in Extra, temporal columns (whose literals start
+// with a digit, or "-" for a negative time) and numeric columns (whose
+// literals are numbers). Texts of other columns are undecided.
+TDefaultKind ClassifyDefault(const TFieldInfo& info, std::string_view text,
+                             std::string_view extra) {
+  if (ContainsIgnoringCase(extra, "DEFAULT_GENERATED")) return TDefaultKind::Expression;
+  if (IsTemporalType(info.FieldType)) {
+    const size_t digit = !text.empty() && text.front() == '-' ? 1 : 0;
+    const bool literal = digit < text.size() && text[digit] >= '0' && text[digit] <= '9';
+    return literal ? TDefaultKind::Literal : TDefaultKind::Expression;
+  }
+  if (IsNumericType(info.FieldType)) {
+    double value = 0;
+    return TryStrToFloatDot(Trim(text), &value) ? TDefaultKind::Literal : TDefaultKind::Expression;
+  }
+  return TDefaultKind::Undecided;
+}
+
+// MariaDB from 10.2.7 quotes literal defaults in information_schema and
+// leaves expressions bare; elsewhere an undecided text is a literal.
+bool QuotesLiteralDefaults(const TMySQLServer& server) {
+  return server.IntVer() >= 100207 && ContainsIgnoringCase(server.ServerVersion(), "MariaDB");
 }
 
 // True when `text` holds a character other than blanks and control
@@ -258,7 +290,8 @@ TMySQLDataset::TMySQLDataset(TComponent* owner)
       sql_insert_(std::make_unique<TStringList>()),
       sql_delete_(std::make_unique<TStringList>()),
       sql_batch_(std::make_unique<TStringList>()),
-      macros_(std::make_unique<TMySQLMacros>()) {
+      macros_(std::make_unique<TMySQLMacros>()),
+      master_link_(std::make_unique<TMasterDataLink>(*this)) {
   sql_->SetText("select [$FIELDS] from [$TABLENAME] [JOIN] [WHERE] [GROUPBY] [ORDER] [LIMIT]");
   sql_update_->SetText(
       "update [$TABLENAME] set [$MODIFIED$FIELDS&VALUES] where [$PRIMARYFIELDS&VALUES]");
@@ -278,6 +311,9 @@ TMySQLDataset::~TMySQLDataset() {
     list->OnChange = nullptr;
   }
   CloseForDestruction();
+  // Leaving the master now, while the dataset is whole, so that the link's
+  // last notice finds a dataset that knows it is going.
+  master_link_->SetDataSource(nullptr);
   try {
     ReleaseLink();
   } catch (...) {
@@ -298,7 +334,10 @@ void TMySQLDataset::Notification(TComponent* component, Operation operation) {
     link_ = nullptr;
     server_ = nullptr;
   }
-  if (component == master_source_) master_source_ = nullptr;
+  if (component == master_source_) {
+    master_source_ = nullptr;
+    master_link_->SetDataSource(nullptr);
+  }
 }
 
 // --- Properties -------------------------------------------------------------------
@@ -351,7 +390,15 @@ void TMySQLDataset::SetReadOnly(bool value) {
 
 void TMySQLDataset::SetCachedUpdates(bool value) {
   if (value == cached_updates_) return;
-  if (!value && Active()) RefreshRows();
+  if (!value) {
+    // What was held back goes out now: with a refresh while open, so that
+    // the rows show the server's state, on its own while closed.
+    if (Active()) {
+      RefreshRows();
+    } else {
+      ApplyPending();
+    }
+  }
   cached_updates_ = value;
   DataEvent(TDataEvent::DataSetChange);
 }
@@ -372,9 +419,7 @@ void TMySQLDataset::SqlChanged() {
   TemplatesChanged();
 }
 
-void TMySQLDataset::TemplatesChanged() {
-  // The macro engine re-collects the macro names of the five templates here.
-}
+void TMySQLDataset::TemplatesChanged() { CollectMacroNames(); }
 
 void TMySQLDataset::SetFieldName(const std::string& names) {
   if (!SameText(names, field_name_)) field_name_ = names;
@@ -384,16 +429,6 @@ void TMySQLDataset::SetMacroDel(const std::string& text) {
   if (text == MacroDel()) return;
   macro_open_ = ExtractWord(1, text, ",;");
   macro_close_ = ExtractWord(2, text, ",;");
-}
-
-void TMySQLDataset::SetMasterSource(TDataSource* source) {
-  if (source == master_source_) return;
-  master_source_ = source;
-  if (source != nullptr) FreeNotification(source);
-}
-
-std::string TMySQLDataset::ExpandSQL(std::string_view sql, bool /*apply_condition*/) {
-  return std::string(sql);
 }
 
 // --- Link ---------------------------------------------------------------------------
@@ -606,14 +641,18 @@ void TMySQLDataset::ReadOneTableStructure(const std::string& table) {
   if (!ClientRealQuery(link_, sql)) RaiseServerError(link_, "", server_->IntVer());
   MySQLResult result = ClientUseResult(link_);
   if (!result) return;
-  unsigned field_at = 0, type_at = 1, default_at = 4;
+  unsigned field_at = 0, type_at = 1, default_at = 4, extra_at = 5;
   const std::vector<MySQLFieldDesc> descs = result.Fields();
   for (unsigned i = 0; i < descs.size(); ++i) {
     if (SameText(descs[i].Name, "Field")) field_at = i;
     if (SameText(descs[i].Name, "Type")) type_at = i;
     if (SameText(descs[i].Name, "Default")) default_at = i;
+    if (SameText(descs[i].Name, "Extra")) extra_at = i;
   }
   if (std::max({field_at, type_at, default_at}) >= descs.size()) return;
+  const bool has_extra = extra_at < descs.size();
+  // Columns whose default text only information_schema can classify.
+  std::vector<std::pair<std::string, int>> undecided;
   while (result.Next()) {
     if (result.IsNull(0)) break;
     const std::string field(result.Text(field_at));
@@ -630,9 +669,45 @@ void TMySQLDataset::ReadOneTableStructure(const std::string& table) {
       std::replace(values.begin(), values.end(), '\'', '"');
       info.EnumValues = std::move(values);
     }
-    if (!result.IsNull(default_at) && info.Default.empty()) {
+    if (!result.IsNull(default_at) && info.Default.empty() && !info.ServerDefault) {
       const std::string_view text = result.Text(default_at);
-      if (!IsExpressionDefault(info, text)) info.Default.assign(text);
+      const std::string_view extra = has_extra ? result.Text(extra_at) : std::string_view();
+      switch (ClassifyDefault(info, text, extra)) {
+        case TDefaultKind::Expression:
+          info.ServerDefault = true;
+          break;
+        case TDefaultKind::Undecided:
+          if (QuotesLiteralDefaults(*server_)) undecided.emplace_back(field, index);
+          [[fallthrough]];
+        case TDefaultKind::Literal:
+          info.Default.assign(text);
+          break;
+      }
+    }
+  }
+  result.Free();
+  if (!undecided.empty()) ReadExpressionDefaults(real_name, undecided);
+}
+
+void TMySQLDataset::ReadExpressionDefaults(
+    const std::string& table, const std::vector<std::pair<std::string, int>>& columns) {
+  const std::string sql =
+      "select COLUMN_NAME, COLUMN_DEFAULT from information_schema.COLUMNS where "
+      "TABLE_SCHEMA = database() and TABLE_NAME = '" + EscapeString(table) + "'";
+  if (!ClientRealQuery(link_, sql)) RaiseServerError(link_, "", server_->IntVer());
+  MySQLResult result = ClientUseResult(link_);
+  if (!result) return;
+  while (result.Next()) {
+    if (result.IsNull(0) || result.IsNull(1)) continue;
+    const std::string_view name = result.Text(0);
+    const std::string_view text = result.Text(1);
+    // Quoted: a literal; NULL: no default at all; anything else is computed.
+    if (text.empty() || text.front() == '\'' || text == "NULL") continue;
+    for (const auto& [column_name, index] : columns) {
+      if (!SameText(column_name, name)) continue;
+      TFieldInfo& info = ColumnInfo(index);
+      info.Default.clear();
+      info.ServerDefault = true;
     }
   }
 }
@@ -658,8 +733,10 @@ void TMySQLDataset::BuildDefsFromColumns() {
       def.Set(faReadonly);
       def.DataType = ftAutoInc;
     }
+    // A default the server computes fills the column when the insert
+    // leaves it out, so the script need not give it a value.
     def.Required = (info.Flags & kNotNullFlag) != 0 && def.DataType != ftAutoInc &&
-                   !def.Has(faReadonly);
+                   !def.Has(faReadonly) && !info.ServerDefault;
     if (def.Required) def.Set(faRequired);
   }
 }
@@ -710,7 +787,11 @@ void TMySQLDataset::InitNewRecord(TRecordBuffer& buffer) {
   record.Reset(ColumnCount());
   for (int i = 0; i < ColumnCount(); ++i) {
     TFieldInfo& info = ColumnInfo(i);
-    if (info.IsBlob()) continue;
+    if (info.IsBlob() || info.ServerDefault) {
+      // No bytes, NULL; a computed default is the server's to fill in.
+      info.Modified = false;
+      continue;
+    }
     if (!info.Default.empty()) {
       record.SetCell(i, info.Default);
       info.Modified = true;
@@ -1013,90 +1094,6 @@ void TMySQLDataset::SetBlobText(const TField& field, TRecordBuffer& buffer,
   record.SetCell(column, bytes);
   if (State() == dsEdit && CursorInRows()) rows_->SetCell(cursor_, column, bytes);
   ColumnInfo(column).Modified = true;
-}
-
-// --- Editing hooks ----------------------------------------------------------------------------
-
-bool TMySQLDataset::RunTemplate(const TStringList& lines) {
-  // The statements are sent here once the macro engine expands templates;
-  // until then only whether there is a statement counts.
-  TStringList statements;
-  statements.Assign(lines);
-  SplitStatements(statements);
-  return statements.Count() > 0;
-}
-
-void TMySQLDataset::HookEditStart() {
-  edit_start_copy_.reset();
-  const auto* active = static_cast<const TMySQLRecord*>(ActiveBuffer());
-  if (active == nullptr) return;
-  edit_start_copy_ = std::make_unique<TMySQLRecord>(active->Columns());
-  edit_start_copy_->CopyFrom(*active);
-}
-
-void TMySQLDataset::HookInsertStart() {
-  // Key columns and the columns named in FieldName are always written by
-  // an insert.
-  const std::string wanted = UpperCase(primary_fields_ + "," + field_name_);
-  for (int i = 0; i < ColumnCount(); ++i) {
-    TFieldInfo& info = ColumnInfo(i);
-    if (wanted.find(UpperCase(info.Name)) != std::string::npos) info.Modified = true;
-  }
-}
-
-void TMySQLDataset::HookCancel() {
-  if (edit_start_copy_ != nullptr && CursorInRows()) {
-    for (int i = 0; i < ColumnCount() && i < edit_start_copy_->Columns(); ++i) {
-      if (!ColumnInfo(i).Modified) continue;
-      const TCell cell = edit_start_copy_->Cell(i);
-      rows_->SetCell(cursor_, i,
-                     cell.Null ? std::nullopt : std::optional<std::string_view>(cell.Bytes));
-    }
-  }
-  edit_start_copy_.reset();
-  // Flags left by a cancelled insert would mark columns of the next edit.
-  for (int i = 0; i < ColumnCount(); ++i) ColumnInfo(i).Modified = false;
-}
-
-void TMySQLDataset::HookPost() {
-  if (State() == dsEdit) {
-    RunTemplate(*sql_update_);
-  } else if (State() == dsInsert && RunTemplate(*sql_insert_)) {
-    const auto& buffer = static_cast<const TMySQLRecord&>(*ActiveBuffer());
-    TMySQLRecord row(ColumnCount());
-    row.RowNumber = buffer.RowNumber;
-    row.BookmarkFlag = buffer.BookmarkFlag;
-    for (int i = 0; i < ColumnCount() && i < buffer.Columns(); ++i) {
-      TFieldInfo& info = ColumnInfo(i);
-      const TCell cell = buffer.Cell(i);
-      const bool has_value = info.IsBlob() ? !cell.Bytes.empty() : !cell.Null;
-      if (!has_value || !info.Modified) continue;
-      if (info.Flags & kAutoIncrementFlag) {
-        const bool known =
-            server_ != nullptr && link_ != nullptr && server_->IntVer() >= kInsertIdFrom;
-        last_insert_id_ = known ? std::to_string(ClientInsertId(link_)) : "0";
-        row.SetCell(i, last_insert_id_);
-      } else {
-        row.SetCell(i, cell.Bytes);
-      }
-      info.Modified = false;
-    }
-    const int64_t at = cursor_ < 0 ? RowsCount() : std::min(cursor_, RowsCount());
-    rows_->Insert(at, row);
-    rows_->Renumber();
-    cursor_ = at;
-  }
-  edit_start_copy_.reset();
-  for (int i = 0; i < ColumnCount(); ++i) ColumnInfo(i).Modified = false;
-}
-
-void TMySQLDataset::HookDelete() {
-  edit_start_copy_.reset();
-  for (int i = 0; i < ColumnCount(); ++i) ColumnInfo(i).Modified = false;
-  if (!RunTemplate(*sql_delete_) || !CursorInRows()) return;
-  rows_->Remove(cursor_);
-  while (cursor_ >= RowsCount()) --cursor_;
-  rows_->Renumber();
 }
 
 }  // namespace quill

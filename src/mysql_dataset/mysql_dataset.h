@@ -7,17 +7,27 @@
 // from" (defaults, enum and set values), and makes one typed field per
 // column. From then on navigation, bookmarks and field values work on the
 // cached rows alone; the server is contacted again to write changes back
-// (the editing hooks) and to refresh.
+// and to refresh.
 //
 // Every value is held as the text the server sent (blob columns as bytes):
 // ReadFieldValue converts it for the field's type, WriteFieldValue makes the
 // text the server will take back. Editing writes straight through to the
 // cached row, so the cache always shows what the dataset believes the
-// server holds.
+// server holds; a written row is never read back.
 //
-// The editing hooks here keep the cache right but send nothing yet: the
-// statements come from the templates once the macro engine expands them
-// (ExpandSQL, RunTemplate).
+// SQL comes from five templates (SQL, SQLUpdate, SQLInsert, SQLDelete,
+// SQLBatch) whose macros, written between the MacroDel delimiters, are
+// replaced when a statement is about to be sent (ExpandSQL): "$" macros
+// computed from the dataset's properties, key columns and current record,
+// field macros giving a field's value as an SQL literal, named macros from
+// Macros, and PROMPT macros that ask the user. With nothing but TableName
+// set the default templates read the whole table and write rows back keyed
+// by the primary key.
+//
+// A dataset can be narrowed by a Filter and by a master link (MasterSource,
+// MasterFields); both become one condition that the expansion inserts into
+// every SELECT it sends, and a detail re-reads its rows whenever its master
+// moves, opens or closes.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +40,7 @@
 #include <vector>
 
 #include "base/string_list.h"
+#include "base/variant.h"
 #include "mysql_dataset/data_source.h"
 #include "mysql_dataset/dataset.h"
 #include "mysql_dataset/fields.h"
@@ -54,6 +65,10 @@ struct TFieldInfo {
   uint32_t Decimals = 0;
   uint32_t CharsetNr = 0;  // 63: binary
   bool Modified = false;   // given a value in the current record
+  // The default is an expression the server evaluates (current_timestamp(),
+  // uuid()...): Default stays empty, a new row leaves the column NULL and
+  // out of the generated insert, so that the server applies it.
+  bool ServerDefault = false;
 
   bool IsBlob() const { return (Flags & kBlobFlag) != 0; }
   bool IsBinary() const { return CharsetNr == kBinaryCharsetNr; }
@@ -87,6 +102,7 @@ class TResultReader {
   virtual const unsigned long* Lengths() const = 0;
 };
 
+class TMasterDataLink;
 
 class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   QUILL_DECLARE_CLASS()
@@ -118,12 +134,16 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   // Notifies the consumers when the value changes.
   void SetReadOnly(bool value);
   bool CachedUpdates() const { return cached_updates_; }
-  // Switching it off refreshes an open dataset first (sending what was held
-  // back); any change notifies the consumers.
+  // While on, the statements of posts, deletes and ExecStatements are held
+  // back in PendingStatements; they are sent, in order, when the dataset
+  // is refreshed or closed. Switching it off refreshes an open dataset
+  // first (sending what was held back) and sends them at once while closed;
+  // any change notifies the consumers.
   void SetCachedUpdates(bool value);
 
-  // The query and the four editing templates. Editing SQL's lines while the
-  // dataset is open closes it.
+  // The query, the three editing templates and SQLBatch (run only by whoever
+  // hands it to ExecStatements). Editing SQL's lines while the dataset is
+  // open closes it; any change of any of the five re-collects Macros.
   TStringList& SQL() { return *sql_; }
   const TStringList& SQL() const { return *sql_; }
   // Each setter replaces the lines only when the text differs.
@@ -137,33 +157,151 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   TStringList& SQLBatch() { return *sql_batch_; }
   void SetSQLBatch(const TStringList& lines);
 
-  // Properties of the macro engine, editing and master/detail work, held here
-  // so that scripts can reach them.
+  // --- Macros -----------------------------------------------------------------
+
   const std::string& FieldName() const { return field_name_; }
-  // Replaced only when it differs ignoring case.
+  // Names separated by "," or ";" for the $FIELDNAME macros and for the
+  // columns an insert always writes. Replaced only when it differs ignoring
+  // case.
   void SetFieldName(const std::string& names);
   // "open,close", the macro delimiters; "[,]" by default.
   std::string MacroDel() const { return macro_open_ + "," + macro_close_; }
+  // A text other than MacroDel() sets the opener to its first and the closer
+  // to its second word, words being separated by "," or ";".
   void SetMacroDel(const std::string& text);
   const std::string& MacroOpen() const { return macro_open_; }
   const std::string& MacroClose() const { return macro_close_; }
   bool MacrosEnabled() const { return macros_enabled_; }
+  // Off: statements are sent as written, and no condition is inserted.
   void SetMacrosEnabled(bool value) { macros_enabled_ = value; }
   TMySQLMacros& Macros() { return *macros_; }
+  const TMySQLMacros& Macros() const { return *macros_; }
   // Copies the values of the macros whose names exist in both.
   void SetMacros(const TMySQLMacros& macros) { macros_->AssignValues(macros); }
-  const std::string& MasterFields() const { return master_fields_; }
-  void SetMasterFields(const std::string& fields) { master_fields_ = fields; }
-  TDataSource* MasterSource() const { return master_source_; }
-  void SetMasterSource(TDataSource* source);
-  const std::string& Filter() const { return filter_; }
-  void SetFilter(const std::string& filter) { filter_ = filter; }
-  bool Filtered() const { return filtered_; }
-  void SetFiltered(bool value) { filtered_ = value; }
+
+  // `sql` with every macro replaced (see MacroValue); whitespace between
+  // tokens becomes at most one blank. With `apply_condition` and a
+  // condition (BuildCondition), a second pass expands the result again and
+  // inserts the condition into a SELECT: before its first WHERE, GROUP,
+  // HAVING, ORDER, LIMIT or PROCEDURE keyword, else at its end. Never fails
+  // on malformed SQL; fails only where a macro does ($RELOAD).
+  virtual std::string ExpandSQL(std::string_view sql, bool apply_condition);
+  // The text of one macro, by exact name:
+  //   $RELOAD                  reloads the server's privileges; ""
+  //   $DATABASENAME, $TABLENAME, $FIELDNAME   the name through QuoteName
+  //   $FIELDS                  FieldListText()
+  //   $WHERE                   "WHERE " + condition, or "" without one
+  //   PROMPT$tag$label$default$mask           the prompted value, quoted
+  //   $MODIFIED$FIELDS&VALUES, $UNMODIFIED$FIELDS&VALUES   `name`=value,...
+  //   $MODIFIED$FIELD$NAMES, $UNMODIFIED$FIELD$NAMES       `name`,...
+  //   $MODIFIED$FIELD$VALUES, $UNMODIFIED$FIELD$VALUES     value,...
+  //   $OLD$FIELDS&VALUES       (`name`=value) AND ... over every column
+  //   $PRIMARYFIELDS&VALUES    the same over PrimaryFields (every column
+  //                            without a primary key)
+  //   $UNIQUEFIELDS&VALUES, $MULTIFIELDS&VALUES, $FIELDNAMES&VALUES
+  //                            the same over UniqueFields, MultiFields,
+  //                            FieldName
+  //   $FIELDNAMES&VALUES$COMMA `name`=value,... over FieldName
+  //   [OLD$]field              the field's value as a literal (OLD: as it
+  //                            was when editing began)
+  //   any other                the named macro's value verbatim, else ""
+  // Read-only fields are left out of the lists but not of the key
+  // conditions, which take the values the row had when editing began. A NULL
+  // value in a key condition gives (`name` IS NULL).
+  std::string MacroValue(const std::string& name);
+  // Rebuilds Macros from the names bracketed in the five templates, every
+  // value empty (values given before are lost). Nothing while
+  // MacrosEnabled is off. Runs whenever a template changes.
+  void CollectMacroNames();
+  // The SQL literal of `field` in `record`: a hexadecimal literal for a blob
+  // field (NULL for no bytes), NULL for no value, else the text escaped by
+  // the connection between single quotes.
+  std::string ValueLiteral(const TField& field, const TRecordBuffer& record) const;
+  // "0x" and two upper-case hexadecimal digits per byte; "NULL" for no bytes.
+  static std::string HexStr(std::string_view bytes);
+  // The text of $FIELDS: "*" while the fields are the default ones (or there
+  // is no data field), else the data fields' names joined by ",".
+  std::string FieldListText() const;
+  // `name` quoted for the connection's server (unchanged without one).
+  std::string QuoteName(const std::string& name) const;
+  // `text` escaped for use between single quotes, by the connection when
+  // there is one.
+  std::string EscapeString(std::string_view text) const;
+
+  // --- Statements -----------------------------------------------------------------
+
+  // Runs every statement of `lines` (split by SplitStatements) in order with
+  // ExecStatement; the first failure stops the rest. False only when the
+  // lines hold no statement. The dataset's own calls pass MacrosEnabled as
+  // `expand` and CachedUpdates as `defer`.
+  bool ExecStatements(const TStringList& lines, bool expand, bool defer);
+  // Runs one statement: with `expand` its macro names join Macros and it is
+  // expanded with the condition applied; a text under 3 characters is
+  // skipped; with `defer` it is appended to PendingStatements; otherwise it
+  // is sent on the dataset's link (connecting it when closed), after
+  // OnExecSQL, and RealSQL, AffectedRows and LastInsertID follow it. Always
+  // true; raises the server's "%d - %s", the link's errors, or EAbort when
+  // OnExecSQL cancels.
+  bool ExecStatement(std::string_view sql, bool expand, bool defer);
+  // Sends the held-back statements in order, unexpanded. Each statement
+  // leaves the list once sent, so a failure leaves the refused statement and
+  // the ones after it held back.
+  virtual void ApplyPending();
+  // Statements held back by CachedUpdates, oldest first.
+  const TStringList& PendingStatements() const { return pending_; }
+  // Forgets the held-back statements without sending them.
+  void DiscardPending() { pending_.Clear(); }
 
   // Raised before every statement is sent; the handler may change the text
   // or clear go_on to abandon the operation silently (EAbort).
   TExecSQLEvent OnExecSQL;
+
+  // --- Master/detail and filter -------------------------------------------------------
+
+  // The pairs detail-field=master-field as comma text.
+  std::string MasterFields() const { return master_fields_.CommaText(); }
+  // Parses comma text (items separated by "," or blanks, double quotes
+  // around items holding them). A changed text hands the master field
+  // names to the master link and refreshes an open dataset.
+  void SetMasterFields(const std::string& fields);
+  TDataSource* MasterSource() const { return master_source_; }
+  // Follows `source` (null: no master) and refreshes an open dataset. Fails
+  // with "Circular Reference", the link unchanged, when the source's dataset
+  // is this dataset or has this dataset among its masters. From then on an
+  // open dataset re-reads its rows whenever the master moves, opens or
+  // closes; a failure to re-read reaches whoever moved or opened the master,
+  // never a closing master.
+  void SetMasterSource(TDataSource* source);
+  const std::string& Filter() const { return filter_; }
+  // A changed value refreshes an open dataset.
+  void SetFilter(const std::string& filter);
+  bool Filtered() const { return filtered_; }
+  void SetFiltered(bool value);
+  // The condition the expansion inserts: "(filter)" while Filtered, then
+  // "(detail='master value') AND ..." for every pair whose master field
+  // exists in the open master, the master values escaped. "" for none.
+  std::string BuildCondition() const;
+
+  // --- Search -------------------------------------------------------------------------
+
+  // Tests the current row, then (when it does not match) every row from the
+  // first, for a row whose `key_fields` (names separated by ";") hold
+  // `key_values` (one value, or an array of one value per field; NULL
+  // counts as ""). Texts compare equal, ignoring case with
+  // `case_insensitive`; with `partial_key` the key only has to occur in the
+  // field's text. Stays on the row found and answers true; otherwise goes
+  // back to the row it started from and answers false. Posts or cancels an
+  // edit first; fails on a closed dataset and with "Field '%s' not found".
+  bool LocateRecord(std::string_view key_fields, const Variant& key_values, bool case_insensitive,
+                    bool partial_key);
+  // Moves to the first row, then LocateRecord.
+  bool LocateFromFirst(std::string_view key_fields, const Variant& key_values,
+                       bool case_insensitive, bool partial_key);
+  // LocateRecord without options; on a match the value of `result_fields`
+  // (one name: its value; several separated by ";": an array of values) of
+  // the row found, else Null.
+  Variant LookupValues(std::string_view key_fields, const Variant& key_values,
+                       std::string_view result_fields);
 
   // --- The result -----------------------------------------------------------
 
@@ -212,6 +350,9 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   void SetRowIndex(int64_t n);
   // REQUIRES: 0 <= index < RowCount().
   TRecordView RowAt(int64_t index) const { return rows_->View(index); }
+  // The row being edited as it was when the edit began; null outside an
+  // edit.
+  const TMySQLRecord* EditStartCopy() const { return edit_start_copy_.get(); }
   // True when the upper-cased field name occurs in the upper-cased
   // MultiFields text.
   bool IsKeyField(const TField& field) const;
@@ -236,11 +377,6 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   // EnsureLink and FetchResult first (the next open then reuses that
   // result).
   void BuildFieldDefs();
-  // The statement text to send for `sql`: the macro engine's expansion.
-  // Returns `sql` unchanged until that engine plugs in here.
-  virtual std::string ExpandSQL(std::string_view sql, bool apply_condition);
-  // Sends the statements held back by CachedUpdates (nothing yet).
-  virtual void ApplyPending() {}
 
   // --- Field values -------------------------------------------------------------
 
@@ -291,17 +427,27 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   TFieldClass FieldClassFor(TFieldType type) const override;
 
   // --- Editing hooks -----------------------------------------------------------------
-  // They keep the row cache right: an edit keeps its start values, a post
-  // of an insert adds the row at the cursor, a cancel restores the cached
-  // row, a delete removes it. RunTemplate is where the statements of a
-  // template will be sent; it sends nothing yet and answers true.
+  // Edit start keeps a copy of the row (the key conditions read the old
+  // values from it). Post sends SQLUpdate for an edit (nothing when no
+  // column was written) and SQLInsert for an insert, then adds the inserted
+  // row at the cursor with the server's insert id in its auto-increment
+  // column. Cancel restores the cached row from the copy. Delete sends
+  // SQLDelete and removes the row. A template without statements sends
+  // nothing and adds or removes no row. A refused statement leaves the
+  // state, the copy and the Modified flags as they were.
   void HookEditStart() override;
   void HookInsertStart() override;
   void HookCancel() override;
   void HookPost() override;
   void HookDelete() override;
-  // Runs the statements of a template; false when it holds none.
+  // Runs the statements of a template with MacrosEnabled and CachedUpdates;
+  // false when it holds none.
   virtual bool RunTemplate(const TStringList& lines);
+  // Sends one final statement on LinkHandle and sets AffectedRows and
+  // LastInsertID; rows it returns are dropped unread. Raises the server's
+  // "%d - %s", or "No server connection" without a link. Tests replace it to
+  // record what would be sent.
+  virtual void SendStatement(const std::string& sql);
 
   // --- Where rows come from -------------------------------------------------------------
   // EnsureLink, then FetchResult when no rows are cached. Tests replace it to
@@ -323,12 +469,33 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   void QualifyDuplicateNames();
   void ReadTableStructure();
   void ReadOneTableStructure(const std::string& table);
+  // Marks the `columns` (name, index) of `table` whose default
+  // information_schema reports unquoted as computed by the server.
+  void ReadExpressionDefaults(const std::string& table,
+                              const std::vector<std::pair<std::string, int>>& columns);
   void BuildDefsFromColumns();
   std::string FieldText(const TField& field, const TFieldInfo& info, const TFieldValue& value) const;
   bool CursorInRows() const { return cursor_ >= 0 && cursor_ < RowsCount(); }
   void TemplatesChanged();
   void SqlChanged();
   void SetTemplate(TStringList& target, const TStringList& lines);
+  // Expansion.
+  std::string ExpandPass(std::string_view sql, bool insert_condition);
+  std::string PromptValue(const std::string& name);
+  std::string ColumnList(bool modified, bool names, bool values);
+  std::string KeyCondition(std::string_view names, bool all_columns);
+  std::string FieldNameList();
+  const TMySQLRecord* CurrentRecord() const;
+  // Editing.
+  void ApplyServerInsertId(TMySQLRecord& row);
+  void AddInsertedRow();
+  bool AnyColumnModified() const;
+  // Master/detail.
+  friend class TMasterDataLink;
+  void MasterChanged();
+  void RefreshIfOpen();
+  bool RowMatches(const std::vector<TField*>& fields, const Variant& key_values,
+                  bool case_insensitive, bool partial_key) const;
 
   TMySQLServer* server_ = nullptr;
   MySQLHandle* link_ = nullptr;
@@ -345,10 +512,15 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   std::string macro_close_ = "]";
   bool macros_enabled_ = true;
   std::unique_ptr<TMySQLMacros> macros_;
-  std::string master_fields_;
+  TStringList master_fields_;
   TDataSource* master_source_ = nullptr;
+  std::unique_ptr<TMasterDataLink> master_link_;
+  // Set while the dataset re-reads its rows for its master, so that a
+  // circle of links made behind SetMasterSource's back cannot recurse.
+  bool following_master_ = false;
   std::string filter_;
   bool filtered_ = false;
+  TStringList pending_;
 
   std::vector<std::pair<std::string, std::unique_ptr<TFieldInfo>>> columns_;
   std::vector<std::string> result_tables_;

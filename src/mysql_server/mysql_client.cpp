@@ -192,6 +192,13 @@ std::string ClientError(MySQLHandle* handle) { return Copy(mysql_error(My(handle
 // --- Texts -----------------------------------------------------------------
 
 std::string ClientEscapeString(MySQLHandle* handle, std::string_view text) {
+  if (handle == nullptr) {
+    // Without a handle the library escapes with its default character set,
+    // which exists only once the library is initialised; before the first
+    // connection of the process nothing else has done that.
+    static const bool initialised = mysql_library_init(0, nullptr, nullptr) == 0;
+    (void)initialised;
+  }
   // The worst case escapes every byte; the library adds a terminating NUL.
   std::string out(text.size() * 2 + 1, '\0');
   const unsigned long length =

@@ -269,6 +269,7 @@ class DatasetDatesTest : public DatasetDbTest {
 TEST_F(DatasetDatesTest, DatesAndTimestampsReadAndWriteTheirTextForms) {
   Exec(server(), "set session sql_mode = ''");
   auto ds = NewDataset("select * from ds_dates order by id");
+  ds->SetTableName("ds_dates");
   ds->OpenDataset();
   const TDateTime last_second = EncodeDateTime(2001, 12, 31, 23, 59, 59, 0);
   EXPECT_NEAR(ds->RequireField("dt").AsDateTime(), last_second, 1e-9);
@@ -279,9 +280,10 @@ TEST_F(DatasetDatesTest, DatesAndTimestampsReadAndWriteTheirTextForms) {
   ds->RequireField("dt").SetAsDateTime(EncodeDateTime(2002, 1, 2, 3, 4, 5, 0));
   EXPECT_EQ(std::string(ds->RowAt(0).Cell(4).Bytes), "20020102030405");
   EXPECT_EQ(std::string(ds->RowAt(0).Cell(3).Bytes), "2002-01-02 03:04:05");
-  ds->PostRecord();
   // The server takes both forms back as they are written.
-  Exec(server(), "update ds_dates set ts = '20020102030405', dt = '2002-01-02 03:04:05' where id = 1");
+  ds->PostRecord();
+  EXPECT_EQ(ds->RealSQL(),
+            "update ds_dates set dt='2002-01-02 03:04:05',ts='20020102030405' where (id='1')");
   ds->RefreshRows();
   EXPECT_NEAR(ds->RequireField("ts").AsDateTime(), EncodeDateTime(2002, 1, 2, 3, 4, 5, 0), 1e-9);
   EXPECT_NEAR(ds->RequireField("dt").AsDateTime(), EncodeDateTime(2002, 1, 2, 3, 4, 5, 0), 1e-9);

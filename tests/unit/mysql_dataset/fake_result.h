@@ -1,6 +1,7 @@
 // A MySQL dataset fed from a prepared result instead of a server, for the
 // parts that only need rows: column description, type mapping, values,
-// blobs, bookmarks and the cache side of editing.
+// blobs, bookmarks, macro expansion, and editing with the statements it
+// would send recorded instead of sent.
 #pragma once
 
 #include <optional>
@@ -62,6 +63,8 @@ class TFakeMySQLDataset : public TMySQLDataset {
  public:
   FakeResult result;
   int statements_run = 0;
+  // Every statement that reached the server seam, in order.
+  std::vector<std::string> sent;
 
   ~TFakeMySQLDataset() override { CloseForDestruction(); }
 
@@ -73,6 +76,14 @@ class TFakeMySQLDataset : public TMySQLDataset {
   }
   // Runs the layer's window reload (what a refresh does after a requery).
   void Reload() { ReloadWindow(); }
+  // Makes persistent fields from the result before opening, so that the
+  // dataset does not use default fields.
+  void MakePersistentFields(std::vector<MySQLFieldDesc> fields, std::vector<Cells> rows) {
+    result.fields = std::move(fields);
+    result.rows = std::move(rows);
+    BuildFieldDefs();
+    CreateFields();
+  }
 
  protected:
   void PrepareResult() override {
@@ -86,6 +97,7 @@ class TFakeMySQLDataset : public TMySQLDataset {
     ++statements_run;
     return TMySQLDataset::RunTemplate(lines);
   }
+  void SendStatement(const std::string& sql) override { sent.push_back(sql); }
 };
 
 }  // namespace quill::test
