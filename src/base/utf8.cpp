@@ -55,26 +55,40 @@ void Append(std::string& out, char32_t cp) {
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
+size_t Utf8ToUtf16(std::string_view text, char16_t* dest) {
+  char16_t* o = dest;
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      *o++ = c;
+      ++i;
+      continue;
+    }
     char32_t cp;
     size_t n = SequenceLength(text, i, &cp);
     if (n == 0) {
-      out += u'\uFFFD';
+      *o++ = u'\uFFFD';
       ++i;
       continue;
     }
     i += n;
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     } else {
-      out += static_cast<char16_t>(cp);
+      *o++ = static_cast<char16_t>(cp);
     }
   }
+  return static_cast<size_t>(o - dest);
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  // Sized once and written in place; pages of many megabytes cross the COM
+  // boundary through here.
+  std::u16string out(text.size(), u'\0');
+  out.resize(Utf8ToUtf16(text, out.data()));
   return out;
 }
 

@@ -9,6 +9,11 @@ namespace quill {
 
 // Invalid sequences become U+FFFD; nothing is ever dropped silently.
 std::u16string Utf8ToUtf16(std::string_view text);
+// The same conversion into `dest`, which must hold text.size() units (a
+// UTF-8 text never needs more); returns the number of units written. Lets a
+// caller convert straight into a buffer of its own (a BSTR) without a
+// second copy of a large text.
+size_t Utf8ToUtf16(std::string_view text, char16_t* dest);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 

@@ -1,0 +1,189 @@
+// ContentTable with the default templates over a large table, called
+// through IDispatch on Quill.so, against a reference program that fetches
+// the same rows with the client library, copies them and concatenates the
+// same HTML by hand.
+//
+//   eval "$(scripts/test-server start)"; build/bin/content_table_bench [rows]
+//
+// It (re)creates the table bench_content_rows (100,000 rows by default;
+// integer and text columns, whose display texts equal the server's texts,
+// so both sides must produce the very same page), then prints, each the
+// best of several runs, wall and CPU time of:
+//   reference      query, fetch, copy every value, concatenate the HTML
+//   render         ContentTable on the open dataset (the rows are cached
+//                  when the dataset opens, which is how pages use it)
+//   open+render    ContentTable on a closed dataset: it opens (fetching and
+//                  caching every row) and renders
+// and the ratios to the reference. The outputs are compared byte for byte.
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "mysql_server/mysql_client.h"
+#include "support/quill_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using quill::test::Arg;
+using quill::test::Dispatch;
+using quill::test::Outcome;
+
+constexpr int kRuns = 5;
+
+std::string Env(const char* name, const char* fallback = "") {
+  const char* v = std::getenv(name);
+  return v != nullptr && *v != '\0' ? v : fallback;
+}
+
+double CpuNow() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct Figures {
+  double wall = 1e30;
+  double cpu = 1e30;
+  void Take(Clock::time_point start, double cpu_start) {
+    wall = std::min(wall, std::chrono::duration<double>(Clock::now() - start).count());
+    cpu = std::min(cpu, CpuNow() - cpu_start);
+  }
+};
+
+void Run(quill::MySQLHandle* handle, const std::string& sql) {
+  if (!quill::ClientRealQuery(handle, sql)) {
+    std::fprintf(stderr, "%s: %s\n", sql.substr(0, 60).c_str(), quill::ClientError(handle).c_str());
+    std::exit(1);
+  }
+  quill::MySQLResult drop = quill::ClientUseResult(handle);
+}
+
+void Fill(quill::MySQLHandle* handle, int rows) {
+  Run(handle, "drop table if exists bench_content_rows");
+  Run(handle,
+      "create table bench_content_rows (id int primary key, name varchar(40), city varchar(40), "
+      "quantity int, code varchar(16), note varchar(60))");
+  uint32_t seed = 4711;
+  const char* const cities[] = {"London", "Paris", "Zürich", "New York", "Kyoto", "Lima"};
+  for (int first = 0; first < rows; first += 1000) {
+    std::string sql = "insert into bench_content_rows values ";
+    for (int r = first; r < std::min(rows, first + 1000); ++r) {
+      seed = seed * 1103515245u + 12345u;
+      const unsigned x = seed >> 8;
+      sql += r == first ? "(" : ",(";
+      sql += std::to_string(r + 1) + ",'customer " + std::to_string(x % 99991) + "','" +
+             cities[x % 6] + "'," + std::to_string(x % 1000) + ",'C-" + std::to_string(x % 7919) +
+             "'," + (x % 5 == 0 ? std::string("NULL") : "'note " + std::string(x % 30, 'n') + "'") +
+             ")";
+    }
+    Run(handle, sql);
+  }
+}
+
+// The reference: fetch, copy, concatenate the same HTML as the default
+// templates give.
+std::string Reference(quill::MySQLHandle* handle) {
+  if (!quill::ClientRealQuery(handle, "select * from bench_content_rows")) std::exit(1);
+  quill::MySQLResult result = quill::ClientUseResult(handle);
+  const std::vector<quill::MySQLFieldDesc> fields = result.Fields();
+  std::vector<std::vector<std::string>> rows;
+  while (result.Next()) {
+    std::vector<std::string> row(fields.size());
+    for (unsigned i = 0; i < fields.size(); ++i) row[i] = std::string(result.Text(i));
+    rows.push_back(std::move(row));
+  }
+  result.Free();
+  std::string html = "<table><tr>";
+  for (const auto& f : fields) html += "<td>" + f.Name + "</td>";
+  html += "</tr>";
+  for (const auto& row : rows) {
+    html += "<tr>";
+    for (const auto& value : row) html += "<td>" + value + "</td>";
+    html += "</tr>";
+  }
+  html += "</table>";
+  return html;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
+  if (Env("QUILL_TEST_USER").empty()) {
+    std::fprintf(stderr, "no private test server: eval \"$(scripts/test-server start)\" first\n");
+    return 2;
+  }
+  const std::string host = Env("QUILL_TEST_HOST", "127.0.0.1");
+  const std::string user = Env("QUILL_TEST_USER");
+  const std::string password = Env("QUILL_TEST_PASSWORD");
+  const std::string db = Env("QUILL_TEST_DB", "quill_test");
+  const int port = std::atoi(Env("QUILL_TEST_PORT", "3306").c_str());
+
+  quill::MySQLHandle* handle = quill::ClientInit();
+  quill::ClientSetCharset(handle, "utf8mb4");
+  if (!quill::ClientRealConnect(handle, host, user, password, db.c_str(),
+                                static_cast<unsigned>(port), nullptr, 0)) {
+    std::fprintf(stderr, "connect: %s\n", quill::ClientError(handle).c_str());
+    return 1;
+  }
+  Fill(handle, rows);
+
+  Dispatch q = quill::test::CreateQuill();
+  Outcome r = q.Method(u"Connect", {Arg::Str(host), Arg::Str(user), Arg::Str(password),
+                                    Arg::I4(port), Arg::Str(db)});
+  if (!r.ok()) {
+    std::fprintf(stderr, "Connect: %s\n", r.error.c_str());
+    return 1;
+  }
+  Dispatch dataset =
+      Dispatch::From(q.Get(u"Dataset", {Arg::Str("rows"), Arg::Str("bench_content_rows")}));
+  // The same statement as the default select of the table, given as text so
+  // that both sides send exactly one plain query.
+  Dispatch::From(dataset.Get(u"SQL")).Put(u"text", Arg::Str("select * from bench_content_rows"));
+
+  Figures reference, render, open_render;
+  std::string expected, got_render, got_open;
+  for (int run = 0; run < kRuns; ++run) {
+    auto start = Clock::now();
+    double cpu = CpuNow();
+    expected = Reference(handle);
+    reference.Take(start, cpu);
+
+    dataset.Method(u"Close");
+    start = Clock::now();
+    cpu = CpuNow();
+    r = q.Get(u"ContentTable", {Arg::Str("rows")});
+    open_render.Take(start, cpu);
+    if (!r.ok()) {
+      std::fprintf(stderr, "ContentTable: %s\n", r.error.c_str());
+      return 1;
+    }
+    got_open = quill::test::BstrText(r.value.var().bstrVal);
+
+    start = Clock::now();
+    cpu = CpuNow();
+    r = q.Get(u"ContentTable", {Arg::Str("rows")});
+    render.Take(start, cpu);
+    got_render = quill::test::BstrText(r.value.var().bstrVal);
+  }
+  quill::ClientClose(handle);
+
+  const bool same = got_render == expected && got_open == expected;
+  std::printf("rows %d, page %zu bytes, outputs %s\n", rows, expected.size(),
+              same ? "identical" : "DIFFER");
+  std::printf("%-12s wall %8.1f ms  cpu %8.1f ms\n", "reference", reference.wall * 1e3,
+              reference.cpu * 1e3);
+  std::printf("%-12s wall %8.1f ms  cpu %8.1f ms  ratio wall %.2f cpu %.2f\n", "render",
+              render.wall * 1e3, render.cpu * 1e3, render.wall / reference.wall,
+              render.cpu / reference.cpu);
+  std::printf("%-12s wall %8.1f ms  cpu %8.1f ms  ratio wall %.2f cpu %.2f\n", "open+render",
+              open_render.wall * 1e3, open_render.cpu * 1e3, open_render.wall / reference.wall,
+              open_render.cpu / reference.cpu);
+  return same ? 0 : 1;
+}

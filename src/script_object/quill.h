@@ -1,0 +1,178 @@
+// TQuill: the script object, the one class page scripts create.
+//
+// A script hands it the page's scripting context, gives it connection
+// parameters, asks it for named datasets (made on first request and kept
+// until the object dies), links datasets as master and detail, runs actions
+// on them and renders them as HTML through templates. Connection and
+// datasets reach the script wrapped in late-bound shells; the objects
+// themselves stay owned here, and when this object dies every shell still
+// held by a script becomes a shell over nothing.
+//
+// Each IQuill member runs under the failure guard (error_guard.h): it
+// answers S_OK, or E_UNEXPECTED (or the failure's own HRESULT) with the
+// failure's message in the thread's error information. Nothing a member
+// changed before it failed is undone. Members that use other members
+// (Server -> Connect, Dataset -> Link, Link -> UnLink, ExecSQL -> Connect)
+// fail with the innermost message.
+//
+// The object is used from the thread that created it (apartment model) and
+// takes no locks.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/variant.h"
+#include "script_object/auto_object.h"
+#include "script_object/page_producer.h"
+
+namespace quill {
+
+class TDataSource;
+class TMySQLDataset;
+class TMySQLServer;
+class TFormReader;
+
+class TQuill final : public TASPObject {
+ public:
+  TQuill();
+
+  // Makes the connection (login prompt off; its other properties keep their
+  // defaults: host "localhost", user "root", port 3306) and an empty
+  // dataset registry.
+  void Initialize() override;
+
+  // --- IQuill ------------------------------------------------------------------
+
+  // When `Host` is not empty, first connects with all seven arguments (as
+  // Connect). Returns a shell over the connection.
+  HRESULT get_Server(BSTR Host, BSTR Username, BSTR Password, ULONG Port, BSTR DB,
+                     VARIANT_BOOL Compression, UINT Options, VARIANT* Value) override;
+  // The same as get_Server.
+  HRESULT get_Connection(BSTR Host, BSTR Username, BSTR Password, ULONG Port, BSTR DB,
+                         VARIANT_BOOL Compression, UINT Options, VARIANT* Value) override;
+  // Closes the connection (its open datasets close with it), sets Host,
+  // UserName, Password, Compression and Port (its low 16 bits), DatabaseName
+  // when `DB` is not empty (an empty one keeps the previous name), and
+  // connects. `Options` is not used.
+  HRESULT Connect(BSTR Host, BSTR Username, BSTR Password, ULONG Port, BSTR DB,
+                  VARIANT_BOOL Compression, UINT Options) override;
+  // The dataset registered as `Name` (case ignored), opened when `AutoOpen`
+  // (Table, Master and Condition then ignored); else a new one over
+  // `Table`, registered, opened when `AutoOpen`, and linked to `Master`
+  // with `Condition` when `Master` is not empty. Returns a shell over it. A
+  // failing link fails the member; the new dataset stays registered.
+  HRESULT get_Dataset(BSTR Name, BSTR Table, VARIANT_BOOL AutoOpen, BSTR Master, BSTR Condition,
+                      VARIANT* Value) override;
+  // The same as get_Dataset.
+  HRESULT get_Recordset(BSTR Name, BSTR Table, VARIANT_BOOL AutoOpen, BSTR Master,
+                        BSTR Condition, VARIANT* Value) override;
+  // Makes `Detail` follow `Master`: any earlier link of the detail is
+  // dropped, a new data source over the master becomes the detail's
+  // MasterSource, `Condition` (detail-field=master-field pairs, comma
+  // separated) its MasterFields. Fails with "Master dataset "m" not found."
+  // or "Detail dataset "d" not found.".
+  HRESULT Link(BSTR Detail, BSTR Master, BSTR Condition) override;
+  // Drops the link of `Detail` (nothing to drop is fine). Fails with
+  // "Detail dataset "d" not found.".
+  HRESULT UnLink(BSTR Detail) override;
+  // Renders `HTML` (a template, or a file name when `IsFile`) over the
+  // current row of the dataset `Name`; an unknown name renders without a
+  // dataset. Neither moves nor (for a text template) opens the dataset.
+  HRESULT get_Content(BSTR Name, VARIANT_BOOL IsFile, BSTR HTML, BSTR* Value) override;
+  // Opens the dataset `Name` when closed and moves to its first row, then
+  // renders the head, the body once per row to the end (where the dataset
+  // is left) and the foot. An unknown name gives head and foot only.
+  HRESULT get_ContentTable(BSTR Name, VARIANT_BOOL IsFile, BSTR HTMLHead, BSTR HTMLBody,
+                           BSTR HTMLFoot, BSTR* Value) override;
+  // Runs `Action` (upper-cased ASCII, exact) on the dataset `Name`, or on
+  // the first registered one when no dataset has that name (nothing at all
+  // when none is registered): EDIT/UPDATE and INSERT/APPEND assign fields
+  // and post; FIRST, NEXT, PRIOR/PREVIOUS, LAST move; REFRESH re-reads;
+  // DELETE deletes; anything else does nothing. Fields come from `Fields`
+  // (FieldsFromList) when it is not empty, else from the posted form
+  // (FieldsFromForm).
+  HRESULT Execute(BSTR Action, BSTR Name, BSTR Fields, VARIANT Values) override;
+  // When `Host` is not empty, connects first (as Connect); then, when the
+  // connection is open, runs `SQL` on it without reading rows.
+  HRESULT ExecSQL(BSTR SQL, BSTR Host, BSTR Username, BSTR Password, ULONG Port, BSTR DB,
+                  VARIANT_BOOL Compression, UINT Options) override;
+  // `DateTime` formatted by `Format` (empty: "C"); never fails.
+  HRESULT get_FormatDateTime(BSTR Format, DATE DateTime, BSTR* Value) override;
+
+  // --- Internal operations ---------------------------------------------------------
+
+  // Position of the first registered dataset named `name` (case ignored), or -1.
+  int FindDataset(std::string_view name) const;
+  // Makes a dataset over the connection, with `table` as its TableName when
+  // not empty, and registers it as `name`. REQUIRES: FindDataset(name) < 0.
+  TMySQLDataset* CreateDataset(const std::string& name, const std::string& table);
+  // Unlinks, closes and frees every dataset in registry order, then closes
+  // and frees the connection. Never fails. Runs when the object dies.
+  void ReleaseAll() noexcept;
+
+  TMySQLServer* Connection() const { return server_.get(); }
+  int DatasetCount() const { return static_cast<int>(datasets_.size()); }
+  TMySQLDataset* DatasetAt(int index) const { return datasets_.at(static_cast<size_t>(index)).second.get(); }
+
+  // The tag handler of the producers: FIELDNAMES and FIELDVALUES.
+  void HandleFieldTags(TPageProducer& sender, TTag tag, const std::string& tag_name,
+                       const TStringList& params, std::string& replace_text);
+
+ protected:
+  ~TQuill() override;
+
+ private:
+  struct ConnectArgs {
+    std::string host, user, password, db;
+    uint32_t port = 3306;
+    bool compression = false;
+  };
+
+  void DoConnect(const ConnectArgs& args);
+  void DoServer(const ConnectArgs& args, VARIANT* value);
+  void DoDataset(const std::string& name, const std::string& table, bool auto_open,
+                 const std::string& master, const std::string& condition, VARIANT* value);
+  void DoLink(const std::string& detail, const std::string& master, const std::string& condition);
+  void DoUnLink(const std::string& detail);
+  std::string DoContent(const std::string& name, bool is_file, const std::string& html);
+  std::string DoContentTable(const std::string& name, bool is_file, const std::string& head,
+                             const std::string& body, const std::string& foot);
+  void DoExecute(const std::string& action, const std::string& name, const std::string& fields,
+                 const VARIANT& values);
+  void FieldsFromList(TMySQLDataset& dataset, const std::string& fields, const VARIANT& values,
+                      TFormReader& form);
+  void FieldsFromForm(TMySQLDataset& dataset, const VARIANT& values, TFormReader& form);
+  void AssignField(TMySQLDataset& dataset, const std::string& name, int k, const VARIANT& values,
+                   TFormReader& form);
+
+  // A producer over the dataset `name` (none when unknown) with the field
+  // tag handler attached.
+  std::unique_ptr<TDataSetPageProducer> MakeProducer(const std::string& name);
+  // Renders one template argument: a file when `is_file`, else the text.
+  void RenderTemplate(TDataSetPageProducer& producer, bool is_file, const std::string& html,
+                      std::string& out);
+
+  // The four parameters of a field tag, read once per parameter list. A
+  // list is known by its handle, which no other list ever gets, so a parsed
+  // body's list is read once for all rows.
+  struct FieldTagParams {
+    ObjectHandle list = kNoHandle;
+    std::string prefix, postfix, field_prefix, field_postfix;
+  };
+  const FieldTagParams& ReadFieldTagParams(const TStringList& params);
+
+  std::unique_ptr<TMySQLServer> server_;
+  std::vector<std::pair<std::string, std::unique_ptr<TMySQLDataset>>> datasets_;
+  // Data sources of the links made by Link, freed by UnLink.
+  std::vector<std::unique_ptr<TDataSource>> sources_;
+  FieldTagParams field_tag_params_;
+};
+
+// A new, uninitialised script object for the class factory.
+TAutoObject* NewQuillObject();
+
+}  // namespace quill

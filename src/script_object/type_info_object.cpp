@@ -1,0 +1,290 @@
+// The ITypeInfo objects over the type library data: attributes, function
+// descriptions with argument types and defaults, names, documentation, ids
+// of names, invocation, and the class's link to its interface.
+#include "script_object/type_info_object.h"
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <type_traits>
+
+#include "script_object/com_server.h"
+#include "script_object/dispatch_invoke.h"
+#include "script_object/type_library.h"
+
+namespace quill {
+
+namespace {
+
+// Reference handles of the types the two descriptions point to.
+constexpr HREFTYPE kRefIDispatch = 1;
+constexpr HREFTYPE kRefIQuill = 2;
+
+constexpr WORD kDispatchSlots = 7;
+
+// One FUNCDESC and the arrays it points to, freed together.
+struct FuncDescBlock {
+  FUNCDESC desc;
+  std::unique_ptr<ELEMDESC[]> params;
+  std::unique_ptr<PARAMDESCEX[]> defaults;
+  size_t count = 0;
+
+  ~FuncDescBlock() {
+    for (size_t i = 0; i < count; ++i) VariantClear(&defaults[i].varDefaultValue);
+  }
+};
+static_assert(std::is_standard_layout_v<FuncDescBlock>);
+
+BSTR AllocAscii(const char* text) {
+  std::u16string wide;
+  for (const char* p = text; *p != '\0'; ++p) wide.push_back(static_cast<unsigned char>(*p));
+  return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+class TQuillTypeInfo final : public ITypeInfo {
+ public:
+  enum class Kind { Interface, Class };
+
+  explicit TQuillTypeInfo(Kind kind) : kind_(kind) { TComServer::Instance().ObjectCreated(); }
+  ~TQuillTypeInfo() { TComServer::Instance().ObjectDestroyed(); }
+
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
+      *object = static_cast<ITypeInfo*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT GetTypeAttr(TYPEATTR** out) override {
+    if (out == nullptr) return E_INVALIDARG;
+    auto* attr = new (std::nothrow) TYPEATTR;
+    if (attr == nullptr) {
+      *out = nullptr;
+      return E_OUTOFMEMORY;
+    }
+    std::memset(attr, 0, sizeof(*attr));
+    attr->lcid = kTypeLibrary.Locale;
+    attr->memidConstructor = MEMBERID_NIL;
+    attr->memidDestructor = MEMBERID_NIL;
+    attr->cbSizeInstance = sizeof(void*);
+    attr->cbAlignment = alignof(void*);
+    attr->wMajorVerNum = kTypeLibrary.MajorVersion;
+    attr->wMinorVerNum = kTypeLibrary.MinorVersion;
+    attr->cImplTypes = 1;
+    if (kind_ == Kind::Interface) {
+      attr->guid = IID_IQuill;
+      attr->typekind = TKIND_DISPATCH;
+      attr->cFuncs = static_cast<WORD>(QuillMembers().size());
+      attr->cbSizeVft = kDispatchSlots * sizeof(void*);
+      attr->wTypeFlags = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
+    } else {
+      attr->guid = CLSID_Quill;
+      attr->typekind = TKIND_COCLASS;
+      attr->wTypeFlags = TYPEFLAG_FCANCREATE;
+    }
+    *out = attr;
+    return S_OK;
+  }
+
+  HRESULT GetTypeComp(ITypeComp** out) override {
+    if (out != nullptr) *out = nullptr;
+    return E_NOTIMPL;
+  }
+
+  HRESULT GetFuncDesc(UINT index, FUNCDESC** out) override {
+    if (out == nullptr) return E_INVALIDARG;
+    *out = nullptr;
+    const auto members = QuillMembers();
+    if (kind_ != Kind::Interface || index >= members.size()) return TYPE_E_ELEMENTNOTFOUND;
+    const TMemberInfo& m = members[index];
+    try {
+      auto block = std::make_unique<FuncDescBlock>();
+      std::memset(&block->desc, 0, sizeof(block->desc));
+      const size_t n = m.Params.size();
+      block->params = std::make_unique<ELEMDESC[]>(n > 0 ? n : 1);
+      block->defaults = std::make_unique<PARAMDESCEX[]>(n > 0 ? n : 1);
+      for (size_t i = 0; i < n; ++i) {
+        VariantInit(&block->defaults[i].varDefaultValue);
+      }
+      block->count = n;
+      for (size_t i = 0; i < n; ++i) {
+        const TParamInfo& p = m.Params[i];
+        ELEMDESC& e = block->params[i];
+        std::memset(&e, 0, sizeof(e));
+        e.tdesc.vt = p.Type;
+        e.paramdesc.wParamFlags = PARAMFLAG_FIN;
+        if (p.Use == TParamUse::OptionalNoDefault) e.paramdesc.wParamFlags |= PARAMFLAG_FOPT;
+        if (p.Use == TParamUse::Default) {
+          e.paramdesc.wParamFlags |= PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
+          PARAMDESCEX& ex = block->defaults[i];
+          ex.cBytes = sizeof(PARAMDESCEX);
+          MakeDefaultValue(p, &ex.varDefaultValue);
+          e.paramdesc.pparamdescex = &ex;
+        }
+      }
+      FUNCDESC& d = block->desc;
+      d.memid = m.Id;
+      d.lprgelemdescParam = n > 0 ? block->params.get() : nullptr;
+      d.funckind = FUNC_DISPATCH;
+      d.invkind = m.Kind == TMemberKind::PropertyGet ? INVOKE_PROPERTYGET : INVOKE_FUNC;
+      d.callconv = CC_STDCALL;
+      d.cParams = static_cast<SHORT>(n);
+      d.oVft = static_cast<SHORT>((kDispatchSlots + m.VtableSlot) * sizeof(void*));
+      d.elemdescFunc.tdesc.vt = m.ResultType == VT_EMPTY ? VT_VOID : m.ResultType;
+      *out = &block.release()->desc;
+      return S_OK;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+  }
+
+  HRESULT GetVarDesc(UINT, VARDESC** out) override {
+    if (out != nullptr) *out = nullptr;
+    return TYPE_E_ELEMENTNOTFOUND;
+  }
+
+  HRESULT GetNames(MEMBERID memid, BSTR* names, UINT max, UINT* count) override {
+    if (names == nullptr || count == nullptr) return E_INVALIDARG;
+    *count = 0;
+    if (kind_ != Kind::Interface) return TYPE_E_ELEMENTNOTFOUND;
+    const TMemberInfo* m = FindMember(memid);
+    if (m == nullptr) return TYPE_E_ELEMENTNOTFOUND;
+    if (max == 0) return S_OK;
+    names[(*count)++] = AllocAscii(m->Name);
+    for (const TParamInfo& p : m->Params) {
+      if (*count >= max) break;
+      names[(*count)++] = AllocAscii(p.Name);
+    }
+    return S_OK;
+  }
+
+  HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* out) override {
+    if (out == nullptr) return E_INVALIDARG;
+    if (index != 0) return TYPE_E_ELEMENTNOTFOUND;
+    *out = kind_ == Kind::Interface ? kRefIDispatch : kRefIQuill;
+    return S_OK;
+  }
+
+  HRESULT GetImplTypeFlags(UINT index, INT* out) override {
+    if (out == nullptr) return E_INVALIDARG;
+    if (index != 0) return TYPE_E_ELEMENTNOTFOUND;
+    *out = kind_ == Kind::Class ? IMPLTYPEFLAG_FDEFAULT : 0;
+    return S_OK;
+  }
+
+  HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) override {
+    if (kind_ != Kind::Interface) {
+      if (names == nullptr || ids == nullptr) return E_INVALIDARG;
+      for (UINT i = 0; i < count; ++i) ids[i] = MEMBERID_NIL;
+      return DISP_E_UNKNOWNNAME;
+    }
+    return QuillGetIDsOfNames(names, count, ids);
+  }
+
+  HRESULT Invoke(void* instance, MEMBERID memid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* excep, UINT* arg_error) override {
+    if (kind_ != Kind::Interface) return E_NOTIMPL;
+    return QuillInvoke(static_cast<IQuill*>(instance), memid, flags, params, result, excep,
+                       arg_error);
+  }
+
+  HRESULT GetDocumentation(MEMBERID memid, BSTR* name, BSTR* doc, DWORD* help_context,
+                           BSTR* help_file) override {
+    const char* name_text = nullptr;
+    const char* doc_text = nullptr;
+    if (memid == MEMBERID_NIL) {
+      name_text = kind_ == Kind::Interface ? kInterfaceName : kClassName;
+      doc_text = kind_ == Kind::Interface ? kInterfaceHelp : kClassDescription;
+    } else if (const TMemberInfo* m = kind_ == Kind::Interface ? FindMember(memid) : nullptr) {
+      name_text = m->Name;
+      doc_text = m->HelpString;
+    } else {
+      return TYPE_E_ELEMENTNOTFOUND;
+    }
+    if (name != nullptr) *name = AllocAscii(name_text);
+    if (doc != nullptr) *doc = AllocAscii(doc_text);
+    if (help_context != nullptr) *help_context = 0;
+    if (help_file != nullptr) *help_file = nullptr;  // the library has no help file
+    return S_OK;
+  }
+
+  HRESULT GetDllEntry(MEMBERID, INVOKEKIND, BSTR* dll, BSTR* name, WORD* ordinal) override {
+    if (dll != nullptr) *dll = nullptr;
+    if (name != nullptr) *name = nullptr;
+    if (ordinal != nullptr) *ordinal = 0;
+    return E_NOTIMPL;
+  }
+
+  HRESULT GetRefTypeInfo(HREFTYPE ref, ITypeInfo** out) override {
+    if (out == nullptr) return E_INVALIDARG;
+    *out = nullptr;
+    if (ref == kRefIQuill && kind_ == Kind::Class) {
+      *out = NewQuillTypeInfo();
+      return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    // IDispatch is described by the standard automation library, which
+    // this platform does not provide.
+    if (ref == kRefIDispatch && kind_ == Kind::Interface) return TYPE_E_CANTLOADLIBRARY;
+    return TYPE_E_ELEMENTNOTFOUND;
+  }
+
+  HRESULT AddressOfMember(MEMBERID, INVOKEKIND, void** out) override {
+    if (out != nullptr) *out = nullptr;
+    return E_NOTIMPL;
+  }
+
+  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
+    if (out == nullptr) return E_INVALIDARG;
+    *out = nullptr;
+    if (kind_ != Kind::Class) return E_NOTIMPL;
+    TAutoObjectFactory* factory = TComServer::Instance().FindFactory(CLSID_Quill);
+    if (factory == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
+    return factory->CreateInstance(outer, riid, out);
+  }
+
+  HRESULT GetMops(MEMBERID, BSTR* out) override {
+    if (out != nullptr) *out = nullptr;
+    return S_OK;
+  }
+
+  HRESULT GetContainingTypeLib(ITypeLib** out, UINT* index) override {
+    if (out != nullptr) *out = nullptr;
+    if (index != nullptr) *index = 0;
+    return E_NOTIMPL;
+  }
+
+  void ReleaseTypeAttr(TYPEATTR* attr) override { delete attr; }
+
+  void ReleaseFuncDesc(FUNCDESC* desc) override {
+    if (desc != nullptr) delete reinterpret_cast<FuncDescBlock*>(desc);
+  }
+
+  void ReleaseVarDesc(VARDESC*) override {}
+
+ private:
+  const Kind kind_;
+  std::atomic<ULONG> refs_{1};
+};
+
+}  // namespace
+
+ITypeInfo* NewQuillTypeInfo() {
+  return new (std::nothrow) TQuillTypeInfo(TQuillTypeInfo::Kind::Interface);
+}
+
+ITypeInfo* NewQuillClassInfo() {
+  return new (std::nothrow) TQuillTypeInfo(TQuillTypeInfo::Kind::Class);
+}
+
+}  // namespace quill

@@ -1,0 +1,17 @@
+// The type information objects of the module: one for the dual interface
+// IQuill (described as a dispatch interface) and one for the class Quill,
+// both read from the type library data (type_library.h).
+#pragma once
+
+#include "script_object/type_info.h"
+
+namespace quill {
+
+// A new type information object for IQuill with one reference, counted as a
+// live object of the server while it lives. Null when memory runs out.
+ITypeInfo* NewQuillTypeInfo();
+// Likewise for the class Quill, whose one implemented interface (flagged
+// default) is IQuill.
+ITypeInfo* NewQuillClassInfo();
+
+}  // namespace quill

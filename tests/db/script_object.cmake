@@ -1,0 +1,11 @@
+# The script object against the private server, through the binary contract
+# only: the module is loaded with dlopen and called through IDispatch.
+quill_test(NAME script_object_db_test LABEL db
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/script_object_actions_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_object_lifecycle_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_object_render_test.cpp
+  LIBS olert quill_test_server ${CMAKE_DL_LIBS})
+target_compile_definitions(script_object_db_test PRIVATE
+  QUILL_MODULE_PATH="$<TARGET_FILE:Quill>")
+add_dependencies(script_object_db_test Quill)
