@@ -1,0 +1,372 @@
+// The base of the host's automation objects, their arguments and results,
+// and the value enumerator.
+#include "host/asp/automation_object.h"
+
+#include <cstring>
+#include <new>
+
+#include "base/utf8.h"
+
+namespace quill::asp {
+
+namespace {
+
+std::atomic<int> g_live_objects{0};
+
+char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+bool SameName(const char16_t* a, const char16_t* b) {
+  for (; *a != 0 && *b != 0; ++a, ++b) {
+    if (AsciiLower(*a) != AsciiLower(*b)) return false;
+  }
+  return *a == *b;
+}
+
+void FillException(EXCEPINFO* excep, HRESULT hr, const std::string& message) {
+  if (excep == nullptr) return;
+  *excep = EXCEPINFO{};
+  excep->scode = hr;
+  excep->bstrSource = SysAllocString(u"quill-asp");
+  excep->bstrDescription = Utf8ToBstr(message);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Text
+
+BSTR Utf8ToBstr(std::string_view utf8) {
+  try {
+    const std::u16string wide = Utf8ToUtf16(utf8);
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+std::string BstrToUtf8(BSTR text) {
+  if (text == nullptr) return std::string();
+  return Utf16ToUtf8(std::u16string_view(text, SysStringLen(text)));
+}
+
+namespace {
+
+// The elements of an array, as text, joined by commas in storage order (as
+// the language joins an array), nested arrays likewise.
+bool ArrayToUtf8(SAFEARRAY* array, std::string* out) {
+  out->clear();
+  if (array == nullptr) return true;
+  size_t total = array->cDims > 0 ? 1 : 0;
+  for (UINT d = 0; d < array->cDims; ++d) total *= array->rgsabound[d].cElements;
+  VARTYPE vt = VT_VARIANT;
+  if (FAILED(SafeArrayGetVartype(array, &vt))) return false;
+  for (size_t k = 0; k < total; ++k) {
+    void* data = static_cast<char*>(array->pvData) + k * array->cbElements;
+    VARIANT element;
+    VariantInit(&element);
+    if (vt == VT_VARIANT) {
+      element = *static_cast<VARIANT*>(data);  // a view: read only, never cleared
+    } else if (vt == VT_DECIMAL) {
+      element.decVal = *static_cast<DECIMAL*>(data);
+      element.vt = VT_DECIMAL;
+    } else {
+      std::memcpy(&element.llVal, data, array->cbElements <= 8 ? array->cbElements : 8);
+      element.vt = vt;
+    }
+    std::string text;
+    if (!VariantToUtf8(element, &text)) return false;
+    if (k > 0) out->push_back(',');
+    out->append(text);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool VariantToUtf8(const VARIANT& value, std::string* out) {
+  if ((value.vt & VT_ARRAY) != 0) {
+    return ArrayToUtf8((value.vt & VT_BYREF) != 0 ? *value.pparray : value.parray, out);
+  }
+  VARIANT plain;
+  VariantInit(&plain);
+  if (FAILED(VariantCopyInd(&plain, &value))) return false;
+  bool ok = true;
+  if (plain.vt == VT_EMPTY || plain.vt == VT_NULL) {
+    out->clear();
+  } else if (plain.vt == VT_BSTR) {
+    *out = BstrToUtf8(plain.bstrVal);
+  } else if (SUCCEEDED(VariantChangeType(&plain, &plain, VARIANT_ALPHABOOL, VT_BSTR))) {
+    *out = BstrToUtf8(plain.bstrVal);
+  } else if (plain.vt == VT_NULL || plain.vt == VT_EMPTY) {
+    out->clear();  // an object whose default value is Null or Empty
+  } else {
+    ok = false;
+  }
+  VariantClear(&plain);
+  return ok;
+}
+
+void SetResultText(VARIANT* result, std::string_view utf8) {
+  if (result == nullptr) return;
+  VariantClear(result);
+  BSTR text = Utf8ToBstr(utf8);
+  if (text == nullptr) throw std::bad_alloc();
+  result->vt = VT_BSTR;
+  result->bstrVal = text;
+}
+
+void SetResultInt(VARIANT* result, int32_t value) {
+  if (result == nullptr) return;
+  VariantClear(result);
+  result->vt = VT_I4;
+  result->lVal = value;
+}
+
+void SetResultBool(VARIANT* result, bool value) {
+  if (result == nullptr) return;
+  VariantClear(result);
+  result->vt = VT_BOOL;
+  result->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+void SetResultDispatch(VARIANT* result, IDispatch* object) {
+  if (result == nullptr) return;
+  VariantClear(result);
+  result->vt = VT_DISPATCH;
+  result->pdispVal = object;
+  if (object != nullptr) object->AddRef();
+}
+
+// ---------------------------------------------------------------------------
+// Arguments
+
+Arguments::Arguments(const DISPPARAMS* params) {
+  VariantInit(&put_);
+  if (params == nullptr || params->rgvarg == nullptr) return;
+  const UINT named = params->rgdispidNamedArgs != nullptr ? params->cNamedArgs : 0;
+  // Named arguments come first in rgvarg; of them only the put value means
+  // anything to the host's members.
+  for (UINT i = 0; i < named && i < params->cArgs; ++i) {
+    if (params->rgdispidNamedArgs[i] == DISPID_PROPERTYPUT) {
+      VariantCopyInd(&put_, &params->rgvarg[i]);
+      has_put_ = true;
+    }
+  }
+  for (UINT i = params->cArgs; i > named; --i) {
+    VARIANT copy;
+    VariantInit(&copy);
+    VariantCopyInd(&copy, &params->rgvarg[i - 1]);
+    positional_.push_back(copy);
+  }
+}
+
+Arguments::~Arguments() {
+  for (VARIANT& v : positional_) VariantClear(&v);
+  VariantClear(&put_);
+}
+
+bool Arguments::Missing(size_t i) const {
+  if (i >= positional_.size()) return true;
+  return positional_[i].vt == VT_ERROR && positional_[i].scode == DISP_E_PARAMNOTFOUND;
+}
+
+std::string Arguments::Text(size_t i, std::string_view member) const {
+  if (Missing(i)) {
+    throw AutomationError(DISP_E_PARAMNOTOPTIONAL,
+                          std::string(member) + ": argument " + std::to_string(i + 1) + " is missing");
+  }
+  std::string text;
+  if (!VariantToUtf8(positional_[i], &text)) {
+    throw AutomationError(DISP_E_TYPEMISMATCH, std::string(member) + ": argument " +
+                                                   std::to_string(i + 1) + " is not a text");
+  }
+  return text;
+}
+
+int32_t Arguments::Int(size_t i, std::string_view member) const {
+  if (Missing(i)) {
+    throw AutomationError(DISP_E_PARAMNOTOPTIONAL,
+                          std::string(member) + ": argument " + std::to_string(i + 1) + " is missing");
+  }
+  VARIANT number;
+  VariantInit(&number);
+  const HRESULT hr = VariantChangeType(&number, &positional_[i], 0, VT_I4);
+  if (FAILED(hr)) {
+    throw AutomationError(hr, std::string(member) + ": argument " + std::to_string(i + 1) +
+                                  " is not a whole number in range");
+  }
+  return number.lVal;
+}
+
+// ---------------------------------------------------------------------------
+// AutomationObject
+
+AutomationObject::AutomationObject() { ++g_live_objects; }
+AutomationObject::~AutomationObject() { --g_live_objects; }
+
+int AutomationObject::LiveObjects() { return g_live_objects.load(); }
+
+HRESULT AutomationObject::QueryInterface(REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IDispatch || AlsoImplements(riid)) {
+    *object = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG AutomationObject::AddRef() { return ++refs_; }
+
+ULONG AutomationObject::Release() {
+  const ULONG left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT AutomationObject::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+
+HRESULT AutomationObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+  if (info != nullptr) *info = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT AutomationObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  if (count == 0) return S_OK;
+  if (names == nullptr || ids == nullptr) return E_POINTER;
+  HRESULT hr = S_OK;
+  for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  // Only the member name (the first) is looked up; named arguments are not
+  // supported by any host member.
+  if (names[0] == nullptr) return DISP_E_UNKNOWNNAME;
+  for (const Member& m : Members()) {
+    if (SameName(m.name, names[0])) {
+      ids[0] = m.id;
+      break;
+    }
+  }
+  if (ids[0] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+  if (count > 1) hr = DISP_E_UNKNOWNNAME;
+  return hr;
+}
+
+HRESULT AutomationObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                 VARIANT* result, EXCEPINFO* excep, UINT* arg_error) {
+  if (arg_error != nullptr) *arg_error = 0;
+  if (params != nullptr && params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
+  bool known = false;
+  for (const Member& m : Members()) known = known || m.id == id;
+  if (!known) return DISP_E_MEMBERNOTFOUND;
+  try {
+    const Arguments args(params);
+    // The caller may hand in a result it never initialised only when it
+    // passes none at all; an initialised one is cleared by the setters.
+    Call(id, flags, args, result);
+    return S_OK;
+  } catch (const AutomationError& e) {
+    // A member that does not take the form of access asked for answers as
+    // such, without exception information.
+    if (e.hr() == DISP_E_MEMBERNOTFOUND && e.what()[0] == '\0') return DISP_E_MEMBERNOTFOUND;
+    FillException(excep, e.hr(), e.what());
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    FillException(excep, E_FAIL, e.what());
+  } catch (...) {
+    FillException(excep, E_FAIL, "Unexpected failure");
+  }
+  return DISP_E_EXCEPTION;
+}
+
+void AutomationObject::RequireRead(WORD flags, std::string_view) {
+  if ((flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) == 0) {
+    throw AutomationError(DISP_E_MEMBERNOTFOUND, "");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// VariantEnumerator
+
+VariantEnumerator::VariantEnumerator() { ++g_live_objects; }
+
+VariantEnumerator::~VariantEnumerator() {
+  for (VARIANT& v : values_) VariantClear(&v);
+  --g_live_objects;
+}
+
+VariantEnumerator* VariantEnumerator::Create(const std::vector<VARIANT>& values) {
+  auto* e = new VariantEnumerator();
+  e->values_.reserve(values.size());
+  for (const VARIANT& v : values) {
+    VARIANT copy;
+    VariantInit(&copy);
+    VariantCopy(&copy, &v);
+    e->values_.push_back(copy);
+  }
+  return e;
+}
+
+HRESULT VariantEnumerator::QueryInterface(REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
+    *object = static_cast<IEnumVARIANT*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG VariantEnumerator::AddRef() { return ++refs_; }
+
+ULONG VariantEnumerator::Release() {
+  const ULONG left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT VariantEnumerator::Next(ULONG count, VARIANT* values, ULONG* fetched) {
+  if (values == nullptr && count > 0) return E_POINTER;
+  ULONG done = 0;
+  for (; done < count && next_ < values_.size(); ++done, ++next_) {
+    VariantInit(&values[done]);
+    VariantCopy(&values[done], &values_[next_]);
+  }
+  if (fetched != nullptr) *fetched = done;
+  return done == count ? S_OK : S_FALSE;
+}
+
+HRESULT VariantEnumerator::Skip(ULONG count) {
+  const size_t left = values_.size() - next_;
+  if (count > left) {
+    next_ = values_.size();
+    return S_FALSE;
+  }
+  next_ += count;
+  return S_OK;
+}
+
+HRESULT VariantEnumerator::Reset() {
+  next_ = 0;
+  return S_OK;
+}
+
+HRESULT VariantEnumerator::Clone(IEnumVARIANT** clone) {
+  if (clone == nullptr) return E_POINTER;
+  try {
+    VariantEnumerator* copy = Create(values_);
+    copy->next_ = next_;
+    *clone = copy;
+    return S_OK;
+  } catch (...) {
+    *clone = nullptr;
+    return E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace quill::asp

@@ -1,0 +1,129 @@
+// Conversion between the engine's extended UTF-8 and UTF-16.
+#include "host/asp/duk_text.h"
+
+#include "base/utf8.h"
+
+namespace quill::asp {
+
+namespace {
+
+// Decodes the sequence at bytes[i]; answers its length in bytes and stores
+// the code point (U+FFFD for a byte that starts no valid sequence).
+size_t DecodeOne(std::string_view bytes, size_t i, char32_t* cp) noexcept {
+  const unsigned char c = static_cast<unsigned char>(bytes[i]);
+  if (c < 0x80) {
+    *cp = c;
+    return 1;
+  }
+  size_t len = 0;
+  char32_t value = 0;
+  char32_t min = 0;
+  if ((c & 0xE0) == 0xC0) {
+    len = 2, value = c & 0x1F, min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3, value = c & 0x0F, min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4, value = c & 0x07, min = 0x10000;
+  }
+  bool ok = len != 0 && i + len <= bytes.size();
+  for (size_t k = 1; ok && k < len; ++k) {
+    const unsigned char cc = static_cast<unsigned char>(bytes[i + k]);
+    if ((cc & 0xC0) != 0x80) {
+      ok = false;
+    } else {
+      value = (value << 6) | (cc & 0x3F);
+    }
+  }
+  if (!ok || value < min || value > 0x10FFFF) {
+    *cp = 0xFFFD;
+    return 1;
+  }
+  *cp = value;  // surrogates included, as the engine keeps them
+  return len;
+}
+
+}  // namespace
+
+size_t DukDecodedLength(std::string_view bytes) noexcept {
+  size_t units = 0;
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp = 0;
+    i += DecodeOne(bytes, i, &cp);
+    units += cp >= 0x10000 ? 2 : 1;
+  }
+  return units;
+}
+
+void DukDecode(std::string_view bytes, char16_t* out) noexcept {
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp = 0;
+    i += DecodeOne(bytes, i, &cp);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      *out++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *out++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      *out++ = static_cast<char16_t>(cp);
+    }
+  }
+}
+
+size_t DukEncodedLength(std::u16string_view text) noexcept {
+  size_t bytes = 0;
+  for (const char16_t u : text) bytes += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+  return bytes;
+}
+
+void DukEncode(std::u16string_view text, char* out) noexcept {
+  for (const char16_t u : text) {
+    if (u < 0x80) {
+      *out++ = static_cast<char>(u);
+    } else if (u < 0x800) {
+      *out++ = static_cast<char>(0xC0 | (u >> 6));
+      *out++ = static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      *out++ = static_cast<char>(0xE0 | (u >> 12));
+      *out++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+}
+
+std::u16string DukToUtf16(std::string_view bytes) {
+  std::u16string out(DukDecodedLength(bytes), u'\0');
+  DukDecode(bytes, out.data());
+  return out;
+}
+
+std::string Utf16ToDuk(std::u16string_view text) {
+  std::string out(DukEncodedLength(text), '\0');
+  DukEncode(text, out.data());
+  return out;
+}
+
+std::string DukToUtf8(std::string_view bytes) {
+  // Plain ASCII, by far the common case, needs no conversion.
+  bool ascii = true;
+  for (const char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return std::string(bytes);
+  return Utf16ToUtf8(DukToUtf16(bytes));
+}
+
+std::string Utf8ToDuk(std::string_view text) {
+  bool ascii = true;
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return std::string(text);
+  return Utf16ToDuk(Utf8ToUtf16(text));
+}
+
+}  // namespace quill::asp

@@ -1,0 +1,222 @@
+// quill-asp: the page host's command line.
+//
+//   quill-asp render PAGE [--root DIR] [--form NAME=VALUE]... [--query NAME=VALUE]...
+//                         [--timeout SECONDS] [--headers]
+//       Runs one page and writes the response body to standard output
+//       (with --headers, a status line and the headers first). --form makes
+//       the request a POST of those fields. The site root is the page's
+//       folder unless --root names another that contains it. Exit status 0
+//       for a page that answered below 400, 1 otherwise (the error on
+//       standard error), 2 for a usage error.
+//
+//   quill-asp serve --root DIR [--bind ADDR] [--port N] [--threads N]
+//                   [--timeout SECONDS] [--max-body BYTES]
+//       Serves DIR over HTTP on 127.0.0.1:8080 by default until SIGINT or
+//       SIGTERM.
+//
+// Automation classes are found through the registry file named by
+// OLE_REGISTRY, as for any client of the runtime.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/asp/form_data.h"
+#include "host/asp/http_host.h"
+#include "host/asp/page_runner.h"
+
+namespace {
+
+using quill::asp::NameValueList;
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  quill-asp render PAGE [--root DIR] [--form NAME=VALUE]... [--query NAME=VALUE]...\n"
+    "                        [--timeout SECONDS] [--headers]\n"
+    "  quill-asp serve --root DIR [--bind ADDR] [--port N] [--threads N]\n"
+    "                  [--timeout SECONDS] [--max-body BYTES]\n";
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+long Number(const std::string& option, const std::string& text, long min, long max) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < min || value > max) {
+    throw UsageError(option + " needs a whole number from " + std::to_string(min) + " to " +
+                     std::to_string(max) + ", not \"" + text + "\"");
+  }
+  return value;
+}
+
+std::pair<std::string, std::string> Pair(const std::string& option, const std::string& text) {
+  const size_t eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) throw UsageError(option + " needs NAME=VALUE, not \"" + text + "\"");
+  return {text.substr(0, eq), text.substr(eq + 1)};
+}
+
+// Walks the arguments after the command.
+class Args {
+ public:
+  Args(int argc, char** argv) : args_(argv + 2, argv + argc) {}
+  bool Done() const { return next_ >= args_.size(); }
+  std::string Take() { return args_[next_++]; }
+  std::string Value(const std::string& option) {
+    if (Done()) throw UsageError(option + " needs a value");
+    return Take();
+  }
+
+ private:
+  std::vector<std::string> args_;
+  size_t next_ = 0;
+};
+
+int Render(Args args) {
+  std::string page_arg;
+  std::string root_arg;
+  NameValueList form;
+  NameValueList query;
+  bool post = false;
+  bool headers = false;
+  quill::asp::HostOptions options;
+  while (!args.Done()) {
+    const std::string a = args.Take();
+    if (a == "--root") {
+      root_arg = args.Value(a);
+    } else if (a == "--form") {
+      form.push_back(Pair(a, args.Value(a)));
+      post = true;
+    } else if (a == "--query") {
+      query.push_back(Pair(a, args.Value(a)));
+    } else if (a == "--timeout") {
+      options.timeout = std::chrono::seconds(Number(a, args.Value(a), 1, 3600));
+    } else if (a == "--headers") {
+      headers = true;
+    } else if (!a.empty() && a[0] == '-') {
+      throw UsageError("unknown option " + a);
+    } else if (page_arg.empty()) {
+      page_arg = a;
+    } else {
+      throw UsageError("one page at a time");
+    }
+  }
+  if (page_arg.empty()) throw UsageError("render needs a PAGE");
+  std::error_code ec;
+  const std::filesystem::path page = std::filesystem::canonical(page_arg, ec);
+  if (ec || !std::filesystem::is_regular_file(page, ec)) {
+    std::fprintf(stderr, "quill-asp: %s is not a file\n", page_arg.c_str());
+    return 1;
+  }
+  const quill::asp::SiteRoot site(root_arg.empty() ? page.parent_path() : std::filesystem::path(root_arg));
+  if (!site.Contains(page)) {
+    std::fprintf(stderr, "quill-asp: %s is not inside the site root %s\n", page_arg.c_str(),
+                 site.path().c_str());
+    return 2;
+  }
+  quill::asp::PageRequest request;
+  request.url_path = site.VirtualPath(page);
+  request.query = query;
+  request.query_string = quill::asp::BuildUrlEncoded(query);
+  if (post) {
+    request.method = "POST";
+    request.content_type = "application/x-www-form-urlencoded";
+    request.form = form;
+    request.body = quill::asp::BuildUrlEncoded(form);
+  }
+  const quill::asp::RenderResult result = quill::asp::RenderPage(site, request, options);
+  const quill::asp::PageResponse& r = result.response;
+  if (headers) {
+    std::cout << "Status: " << r.status << " " << r.reason << "\r\n";
+    std::cout << "Content-Type: " << r.FullContentType() << "\r\n";
+    for (const auto& [name, value] : r.headers) std::cout << name << ": " << value << "\r\n";
+    std::cout << "\r\n";
+  }
+  std::cout.write(r.body.data(), static_cast<std::streamsize>(r.body.size()));
+  std::cout.flush();
+  if (!result.error.empty()) std::fprintf(stderr, "quill-asp: %s\n", result.error.c_str());
+  return r.status < 400 && std::cout.good() ? 0 : 1;
+}
+
+int Serve(Args args) {
+  quill::asp::ServeOptions options;
+  bool have_root = false;
+  while (!args.Done()) {
+    const std::string a = args.Take();
+    if (a == "--root") {
+      options.root = args.Value(a);
+      have_root = true;
+    } else if (a == "--bind") {
+      options.bind = args.Value(a);
+    } else if (a == "--port") {
+      options.port = static_cast<int>(Number(a, args.Value(a), 0, 65535));
+    } else if (a == "--threads") {
+      options.threads = static_cast<int>(Number(a, args.Value(a), 1, 64));
+    } else if (a == "--timeout") {
+      options.page.timeout = std::chrono::seconds(Number(a, args.Value(a), 1, 3600));
+    } else if (a == "--max-body") {
+      options.max_body_bytes = static_cast<size_t>(Number(a, args.Value(a), 0, 1L << 30));
+    } else {
+      throw UsageError("unknown option " + a);
+    }
+  }
+  if (!have_root) throw UsageError("serve needs --root DIR");
+
+  // Signals are taken by one thread that stops the server; every other
+  // thread (the server's included) has them blocked.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  quill::asp::PageServer server(options);
+  const int port = server.Bind();
+  std::fprintf(stderr, "quill-asp: serving %s on http://%s:%d/\n",
+               std::filesystem::canonical(options.root).c_str(), options.bind.c_str(), port);
+  std::thread waiter([&server, signals] {
+    int sig = 0;
+    sigwait(&signals, &sig);
+    server.Stop();
+  });
+  server.Serve();
+  pthread_kill(waiter.native_handle(), SIGUSR1);  // wakes it when Serve ended by itself
+  waiter.join();
+  std::fprintf(stderr, "quill-asp: stopped\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::string command = argv[1];
+  try {
+    if (command == "render") return Render(Args(argc, argv));
+    if (command == "serve") return Serve(Args(argc, argv));
+    if (command == "-h" || command == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    throw UsageError("unknown command " + command);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "quill-asp: %s\n%s", e.what(), kUsage);
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quill-asp: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,73 @@
+// SiteRoot: the folder a host serves pages from, and the one place where
+// paths from outside (URLs, include directives, Server.MapPath) become
+// files. Nothing outside the root is ever reached: not by "..", not by an
+// absolute path, not by a symbolic link that points out of it.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/asp/page_parser.h"
+
+namespace quill::asp {
+
+class SiteRoot {
+ public:
+  // Raises std::runtime_error when `root` is not an existing folder.
+  explicit SiteRoot(const std::filesystem::path& root);
+
+  // The root, with symbolic links resolved.
+  const std::filesystem::path& path() const { return root_; }
+
+  // The file or folder that the virtual path `url_path` ("/a/b.asp", already
+  // percent-decoded) names, with symbolic links resolved. Nothing when the
+  // path is malformed (not starting with '/', a NUL or a backslash, a "."
+  // or ".." segment), names nothing, or ends up outside the root.
+  std::optional<std::filesystem::path> Resolve(std::string_view url_path) const;
+
+  // The virtual path ("/a/b.asp") of `file`, which must lie inside the root.
+  std::string VirtualPath(const std::filesystem::path& file) const;
+
+  // The virtual path that `path` names when written in a file whose virtual
+  // folder is `current_folder` ("/a"): a path starting with '/' counts from
+  // the root, any other from `current_folder`; "." and ".." segments are
+  // applied. Raises std::runtime_error when the result would leave the root
+  // or the path has a NUL or a backslash.
+  static std::string CombineVirtual(std::string_view current_folder, std::string_view path);
+
+  // Server.MapPath: the physical path of `path` (as CombineVirtual) inside
+  // the root; the file need not exist. Raises std::runtime_error when the
+  // path leaves the root, also through a symbolic link.
+  std::filesystem::path MapPath(std::string_view current_folder, std::string_view path) const;
+
+  // True when `canonical` (symbolic links resolved) is the root or lies in it.
+  bool Contains(const std::filesystem::path& canonical) const;
+
+ private:
+  std::filesystem::path root_;
+};
+
+// The folder part of a virtual path: "/a/b.asp" -> "/a", "/b.asp" -> "/".
+std::string VirtualFolder(std::string_view virtual_path);
+
+// Includes read from the site. Includes are regular files inside the root;
+// file="..." is relative to the including file and may not start with '/'.
+class SiteSource : public PageSource {
+ public:
+  explicit SiteSource(const SiteRoot& root) : root_(root) {}
+
+  // The page at virtual path `url_path`. Raises std::runtime_error when it
+  // cannot be read or is larger than kMaxPageBytes.
+  SourceFile Open(std::string_view url_path) const;
+
+  SourceFile Include(const std::string& from, bool is_virtual, const std::string& path) override;
+
+ private:
+  SourceFile Read(const std::string& virtual_path) const;
+
+  const SiteRoot& root_;
+};
+
+}  // namespace quill::asp

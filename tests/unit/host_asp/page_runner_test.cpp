@@ -1,0 +1,172 @@
+// Whole pages through the runner: what they answer, how they fail, and that
+// nothing they created outlives the request.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "host/asp/automation_object.h"
+#include "host/asp/page_runner.h"
+#include "site_fixture.h"
+
+namespace quill::asp {
+namespace {
+
+using test::TempSite;
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  RunnerTest() : site_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
+
+  void SetUp() override {
+    test::RegisterTestComponent();
+    baseline_ = AutomationObject::LiveObjects();
+  }
+  void TearDown() override { EXPECT_EQ(AutomationObject::LiveObjects(), baseline_); }
+
+  RenderResult Render(const std::string& path, const NameValueList& form = {}, const HostOptions& options = {}) {
+    const SiteRoot root(site_.root());
+    PageRequest request;
+    request.url_path = path;
+    if (!form.empty()) {
+      request.method = "POST";
+      request.content_type = "application/x-www-form-urlencoded";
+      request.form = form;
+      request.body = BuildUrlEncoded(form);
+    }
+    return RenderPage(root, request, options);
+  }
+
+  TempSite site_;
+  int baseline_ = 0;
+};
+
+TEST_F(RunnerTest, RendersAPageWithItsIncludesAndForm) {
+  site_.Write("inc/head.inc", "<h1><%= title %></h1>");
+  site_.Write("shop/list.asp",
+              "<%@ Language=\"JScript\" %><% var title = 'Shop' %>"
+              "<!--#include virtual=\"/inc/head.inc\"-->"
+              "<p><%= Request.Form('name') %> <%= Server.MapPath('x.txt') == Server.MapPath('/shop/x.txt') %></p>");
+  const RenderResult r = Render("/shop/list.asp", {{"name", "Ann <b>"}});
+  EXPECT_TRUE(r.error.empty()) << r.error;
+  EXPECT_EQ(r.response.status, 200);
+  EXPECT_EQ(r.response.body, "<h1>Shop</h1><p>Ann <b> True</p>");
+  EXPECT_EQ(r.response.FullContentType(), "text/html; charset=utf-8");
+}
+
+TEST_F(RunnerTest, PagesThatDoNotExistAnswer404) {
+  site_.Write("secret.asp", "<%= 'TOP' + 'SECRET' %>", /*outside=*/true);
+  for (const char* path : {"/missing.asp", "/../secret.asp", "/", "relative.asp"}) {
+    const RenderResult r = Render(path);
+    EXPECT_EQ(r.response.status, 404) << path;
+    EXPECT_EQ(r.response.body.find("TOPSECRET"), std::string::npos);
+  }
+}
+
+TEST_F(RunnerTest, ErrorsAnswer500NamingThePlaceWithEverythingEscaped) {
+  site_.Write("bad.asp", "ok\n<% var x = 1;\n throw new Error('<script>alert(1)</script> & more'); %>");
+  RenderResult r = Render("/bad.asp");
+  EXPECT_EQ(r.response.status, 500);
+  EXPECT_NE(r.response.body.find("&lt;script&gt;alert(1)&lt;/script&gt; &amp; more"), std::string::npos)
+      << r.response.body;
+  EXPECT_EQ(r.response.body.find("<script>"), std::string::npos);
+  EXPECT_NE(r.response.body.find("/bad.asp, line 3"), std::string::npos);
+  EXPECT_EQ(r.response.body.find("ok\n"), std::string::npos);  // the partial page is not sent
+  EXPECT_EQ(r.error, "Error: <script>alert(1)</script> & more (/bad.asp, line 3)");
+
+  site_.Write("syntax.asp", "<%\n if ( %>");
+  r = Render("/syntax.asp");
+  EXPECT_EQ(r.response.status, 500);
+  EXPECT_NE(r.error.find("/syntax.asp, line 2"), std::string::npos) << r.error;
+
+  site_.Write("outside.inc", "x", /*outside=*/true);
+  site_.Write("inc.asp", "a\n<!--#include file=\"../outside.inc\"-->");
+  r = Render("/inc.asp");
+  EXPECT_EQ(r.response.status, 500);
+  EXPECT_NE(r.error.find("/inc.asp, line 2"), std::string::npos) << r.error;
+  EXPECT_NE(r.error.find("leaves the site root"), std::string::npos) << r.error;
+
+  site_.Write("vb.asp", "<%@ Language=\"VBScript\" %>");
+  EXPECT_NE(Render("/vb.asp").error.find("\"VBScript\" is not supported"), std::string::npos);
+
+  site_.Write("auto.asp", "<% Server.CreateObject('Not.Registered') %>");
+  r = Render("/auto.asp");
+  EXPECT_NE(r.error.find("Server.CreateObject: the class \"Not.Registered\" is not registered"), std::string::npos)
+      << r.error;
+}
+
+TEST_F(RunnerTest, ARunawayPageAnswers500InTime) {
+  site_.Write("loop.asp", "<% Response.Write('x'); while (true) {} %>");
+  HostOptions options;
+  options.timeout = std::chrono::milliseconds(400);
+  const auto start = std::chrono::steady_clock::now();
+  const RenderResult r = Render("/loop.asp", {}, options);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(r.response.status, 500);
+  EXPECT_NE(r.error.find("ran longer than"), std::string::npos) << r.error;
+}
+
+TEST_F(RunnerTest, EndRedirectAndStatusShapeTheResponse) {
+  site_.Write("end.asp", "kept<% Response.End() %>lost");
+  EXPECT_EQ(Render("/end.asp").response.body, "kept");
+  site_.Write("go.asp", "x<% Response.Redirect('/there.asp'); Response.Write('no') %>");
+  RenderResult r = Render("/go.asp");
+  EXPECT_EQ(r.response.status, 302);
+  EXPECT_EQ(r.response.headers, (NameValueList{{"Location", "/there.asp"}}));
+  site_.Write("status.asp", "<% Response.Status = '404 Gone Fishing'; Response.ContentType = 'text/plain' %>nope");
+  r = Render("/status.asp");
+  EXPECT_EQ(r.response.status, 404);
+  EXPECT_EQ(r.response.reason, "Gone Fishing");
+  EXPECT_EQ(r.response.FullContentType(), "text/plain; charset=utf-8");
+  EXPECT_EQ(r.response.body, "nope");
+}
+
+TEST_F(RunnerTest, ResponsesAreCapped) {
+  site_.Write("big.asp", "<% var s = new Array(1001).join('x'); for (var i = 0; i < 100; i++) { %><%= s %><% } %>");
+  HostOptions options;
+  options.max_response_bytes = 10000;
+  const RenderResult r = Render("/big.asp", {}, options);
+  EXPECT_EQ(r.response.status, 500);
+  EXPECT_NE(r.error.find("larger than the 10000 bytes"), std::string::npos) << r.error;
+}
+
+TEST_F(RunnerTest, ComponentsGetStartAndEndAndNothingOutlivesTheRequest) {
+  site_.Write("component.asp",
+              "<% var c = Server.CreateObject('QuillAspTest.Component');"
+              "   var d = Server.CreateObject('QuillAspTest.Component'); %>"
+              "<%= c.FormSummary() %>|<%= c.HasContext %>|<%= c.Echo(c) === undefined %>");
+  const test::ComponentCounts before = test::TestComponentCounts();
+  const RenderResult r = Render("/component.asp", {{"a", "1"}, {"b", "x y"}, {"a", "2"}});
+  EXPECT_TRUE(r.error.empty()) << r.error;
+  EXPECT_EQ(r.response.body, "a=1, 2;b=x y;|True|False");
+  const test::ComponentCounts after = test::TestComponentCounts();
+  EXPECT_EQ(after.started - before.started, 2);
+  EXPECT_EQ(after.ended - before.ended, 2);
+  EXPECT_EQ(after.live, 0);
+  EXPECT_EQ(test::TestComponentCanUnloadNow(), S_OK);
+}
+
+TEST_F(RunnerTest, APageThatFailsStillEndsItsComponents) {
+  site_.Write("fails.asp",
+              "<% var kept = [Server.CreateObject('QuillAspTest.Component')]; kept[0].NoSuchMember(); %>");
+  const test::ComponentCounts before = test::TestComponentCounts();
+  const RenderResult r = Render("/fails.asp");
+  EXPECT_EQ(r.response.status, 500);
+  EXPECT_NE(r.error.find("'NoSuchMember'"), std::string::npos) << r.error;
+  const test::ComponentCounts after = test::TestComponentCounts();
+  EXPECT_EQ(after.ended - before.ended, 1);
+  EXPECT_EQ(after.live, 0);
+}
+
+TEST_F(RunnerTest, APageThatRunsOutOfTimeStillEndsItsComponents) {
+  site_.Write("slow.asp", "<% var c = Server.CreateObject('QuillAspTest.Component'); for (;;) { c.HasContext; } %>");
+  HostOptions options;
+  options.timeout = std::chrono::milliseconds(300);
+  const test::ComponentCounts before = test::TestComponentCounts();
+  EXPECT_EQ(Render("/slow.asp", {}, options).response.status, 500);
+  const test::ComponentCounts after = test::TestComponentCounts();
+  EXPECT_EQ(after.ended - before.ended, 1);
+  EXPECT_EQ(after.live, 0);
+}
+
+}  // namespace
+}  // namespace quill::asp
