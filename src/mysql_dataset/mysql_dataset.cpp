@@ -27,9 +27,6 @@ namespace quill {
 
 namespace {
 
-// Server versions below which the insert id was not reported.
-constexpr uint32_t kInsertIdFrom = 32112;
-
 constexpr uint8_t kEnumType = 247;
 constexpr uint8_t kSetType = 248;
 constexpr uint8_t kTimestampType = 7;

@@ -14,7 +14,6 @@ namespace quill {
 namespace {
 
 constexpr uint32_t kNullBit = TRecordView::kNullBit;
-constexpr uint32_t kOffsetMask = TRecordView::kOffsetMask;
 // Arena chunks hold many rows each; a larger row gets a chunk of its own.
 constexpr size_t kChunkSize = 256 << 10;
 
