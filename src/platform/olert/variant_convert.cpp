@@ -247,7 +247,10 @@ HRESULT ToReal(const VARIANT& s, VARTYPE vt, VARIANT& r) {
   if (SUCCEEDED(hr)) hr = ToDouble(n, d);
   if (FAILED(hr)) return hr;
   if (vt == VT_R4) {
-    if (std::isfinite(d) && std::fabs(d) > 3.402823466e38) return DISP_E_OVERFLOW;
+    // Overflow only where rounding to float would give infinity: from the
+    // largest float plus half its last place on. So the largest float, as
+    // a double or as its shortest text "3.4028235E+38", still converts.
+    if (std::isfinite(d) && std::fabs(d) >= 0x1.ffffffp+127) return DISP_E_OVERFLOW;
     r.fltVal = static_cast<float>(d);
   } else {
     r.dblVal = d;

@@ -381,6 +381,9 @@ bool FormatDate(double date, std::string& out) {
     secs -= 86400;
     day += 1;
   }
+  // Rounded to the second, the last half second of 9999-12-31 would print
+  // as a day that no date text reads back.
+  if (day >= static_cast<int64_t>(kDateMax)) return false;
   char date_text[32] = "";
   char time_text[32] = "";
   if (day != 0) {

@@ -318,6 +318,18 @@ TEST(VariantChangeType, DatesSurviveARoundTripThroughText) {
   }
 }
 
+TEST(VariantChangeType, DatesThatRoundPastTheLastDayDoNotPrint) {
+  Var v;
+  v->vt = VT_DATE;
+  v->date = 2958465.99999;  // 9999-12-31 23:59:59.136
+  Var text;
+  ASSERT_EQ(VariantChangeType(&text.v, &v.v, 0, VT_BSTR), S_OK);
+  EXPECT_EQ(Ascii(text->bstrVal), "12/31/9999 11:59:59 PM");
+  v->date = 2958465.9999999;  // 23:59:59.991, which rounds to 10000-01-01
+  EXPECT_EQ(VariantChangeType(&text.v, &v.v, 0, VT_BSTR), DISP_E_OVERFLOW);
+  EXPECT_EQ(text->vt, VT_BSTR);  // left as it was
+}
+
 TEST(VariantChangeType, DoublesSurviveARoundTripThroughText) {
   const double values[] = {0.1, 1.0 / 3, 123456.789, -9.87654321e-12, 6.02214076e23,
                            std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min()};
@@ -329,6 +341,37 @@ TEST(VariantChangeType, DoublesSurviveARoundTripThroughText) {
     ASSERT_EQ(VariantChangeType(&v.v, &v.v, 0, VT_R8), S_OK);
     EXPECT_EQ(v->dblVal, d);
   }
+}
+
+TEST(VariantChangeType, FloatsSurviveARoundTripThroughText) {
+  const float values[] = {0.1f, -1.5e-7f, 16777216.0f, std::numeric_limits<float>::max(),
+                          -std::numeric_limits<float>::max(),
+                          std::numeric_limits<float>::denorm_min()};
+  for (float f : values) {
+    SCOPED_TRACE(f);
+    Var v;
+    v->vt = VT_R4;
+    v->fltVal = f;
+    ASSERT_EQ(VariantChangeType(&v.v, &v.v, 0, VT_BSTR), S_OK);
+    ASSERT_EQ(VariantChangeType(&v.v, &v.v, 0, VT_R4), S_OK) << Ascii(v->bstrVal);
+    EXPECT_EQ(v->fltVal, f);
+  }
+}
+
+TEST(VariantChangeType, R4OverflowsOnlyWhereRoundingGivesInfinity) {
+  Var v;
+  v->vt = VT_R8;
+  v->dblVal = std::numeric_limits<float>::max();
+  Var r4;
+  ASSERT_EQ(VariantChangeType(&r4.v, &v.v, 0, VT_R4), S_OK);
+  EXPECT_EQ(r4->fltVal, std::numeric_limits<float>::max());
+  v->dblVal = 0x1.fffffefffffffp+127;  // just under the halfway point: rounds down
+  ASSERT_EQ(VariantChangeType(&r4.v, &v.v, 0, VT_R4), S_OK);
+  EXPECT_EQ(r4->fltVal, std::numeric_limits<float>::max());
+  v->dblVal = 0x1.ffffffp+127;  // halfway to the next power of two: infinity
+  EXPECT_EQ(VariantChangeType(&r4.v, &v.v, 0, VT_R4), DISP_E_OVERFLOW);
+  v->dblVal = -0x1.ffffffp+127;
+  EXPECT_EQ(VariantChangeType(&r4.v, &v.v, 0, VT_R4), DISP_E_OVERFLOW);
 }
 
 TEST(VariantChangeType, ConvertsInPlace) {
