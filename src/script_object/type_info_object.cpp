@@ -23,15 +23,23 @@ constexpr HREFTYPE kRefIQuill = 2;
 
 constexpr WORD kDispatchSlots = 7;
 
-// One FUNCDESC and the arrays it points to, freed together.
+// One FUNCDESC and the arrays it points to, freed together. The FUNCDESC
+// handed out is converted back to its block, which needs a standard-layout
+// block; the arrays are plain owning pointers because std::unique_ptr is not
+// standard-layout with every compiler (clang's view of libstdc++'s).
 struct FuncDescBlock {
   FUNCDESC desc;
-  std::unique_ptr<ELEMDESC[]> params;
-  std::unique_ptr<PARAMDESCEX[]> defaults;
+  ELEMDESC* params = nullptr;        // new[]
+  PARAMDESCEX* defaults = nullptr;   // new[]; the first `count` initialised
   size_t count = 0;
 
+  FuncDescBlock() = default;
+  FuncDescBlock(const FuncDescBlock&) = delete;
+  FuncDescBlock& operator=(const FuncDescBlock&) = delete;
   ~FuncDescBlock() {
     for (size_t i = 0; i < count; ++i) VariantClear(&defaults[i].varDefaultValue);
+    delete[] defaults;
+    delete[] params;
   }
 };
 static_assert(std::is_standard_layout_v<FuncDescBlock>);
@@ -112,8 +120,8 @@ class TQuillTypeInfo final : public ITypeInfo {
       auto block = std::make_unique<FuncDescBlock>();
       std::memset(&block->desc, 0, sizeof(block->desc));
       const size_t n = m.Params.size();
-      block->params = std::make_unique<ELEMDESC[]>(n > 0 ? n : 1);
-      block->defaults = std::make_unique<PARAMDESCEX[]>(n > 0 ? n : 1);
+      block->params = new ELEMDESC[n > 0 ? n : 1]();
+      block->defaults = new PARAMDESCEX[n > 0 ? n : 1]();
       for (size_t i = 0; i < n; ++i) {
         VariantInit(&block->defaults[i].varDefaultValue);
       }
@@ -135,7 +143,7 @@ class TQuillTypeInfo final : public ITypeInfo {
       }
       FUNCDESC& d = block->desc;
       d.memid = m.Id;
-      d.lprgelemdescParam = n > 0 ? block->params.get() : nullptr;
+      d.lprgelemdescParam = n > 0 ? block->params : nullptr;
       d.funckind = FUNC_DISPATCH;
       d.invkind = m.Kind == TMemberKind::PropertyGet ? INVOKE_PROPERTYGET : INVOKE_FUNC;
       d.callconv = CC_STDCALL;
