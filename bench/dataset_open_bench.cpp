@@ -30,6 +30,7 @@
 
 #include "mysql_dataset/mysql_dataset.h"
 #include "mysql_server/mysql_client.h"
+#include "bench_server.h"
 #include "mysql_server/mysql_server.h"
 
 namespace {
@@ -40,11 +41,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kColumns = 10;
 constexpr int kRuns = 3;
-
-std::string Env(const char* name, const char* fallback = "") {
-  const char* v = std::getenv(name);
-  return v != nullptr ? v : fallback;
-}
 
 double Seconds(Clock::time_point from) {
   return std::chrono::duration<double>(Clock::now() - from).count();
@@ -154,18 +150,8 @@ Figures FetchOnly(MySQLHandle* handle) {
 
 int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
-  if (Env("QUILL_TEST_USER").empty()) {
-    std::fprintf(stderr, "no private test server: eval \"$(scripts/test-server start)\" first\n");
-    return 2;
-  }
   quill::TMySQLServer server;
-  server.SetLoginPrompt(false);
-  server.SetHost(Env("QUILL_TEST_HOST", "127.0.0.1"));
-  server.SetPort(static_cast<uint16_t>(std::atoi(Env("QUILL_TEST_PORT", "3306").c_str())));
-  server.SetUserName(Env("QUILL_TEST_USER"));
-  server.SetPassword(Env("QUILL_TEST_PASSWORD"));
-  server.SetDatabaseName(Env("QUILL_TEST_DB", "quill_test"));
-  server.Connect();
+  bench::ConnectTestServer(server);
 
   const size_t text_bytes = Fill(server.Handle(), rows);
   const size_t cells = static_cast<size_t>(rows) * kColumns;

@@ -17,6 +17,7 @@
 #include "activex_shell/activex_shell.h"
 #include "base/utf8.h"
 #include "mysql_dataset/mysql_dataset.h"
+#include "bench_server.h"
 #include "mysql_server/mysql_server.h"
 
 namespace {
@@ -24,11 +25,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kColumns = 10;
 constexpr int kRuns = 5;
-
-std::string Env(const char* name, const char* fallback = "") {
-  const char* v = std::getenv(name);
-  return v != nullptr ? v : fallback;
-}
 
 double Seconds(Clock::time_point from) {
   return std::chrono::duration<double>(Clock::now() - from).count();
@@ -125,18 +121,8 @@ size_t DispatchLoop(IDispatch* d, const std::string& names) {
 
 int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
-  if (Env("QUILL_TEST_USER").empty()) {
-    std::fprintf(stderr, "no private test server: eval \"$(scripts/test-server start)\" first\n");
-    return 2;
-  }
   quill::TMySQLServer server;
-  server.SetLoginPrompt(false);
-  server.SetHost(Env("QUILL_TEST_HOST", "127.0.0.1"));
-  server.SetPort(static_cast<uint16_t>(std::atoi(Env("QUILL_TEST_PORT", "3306").c_str())));
-  server.SetUserName(Env("QUILL_TEST_USER"));
-  server.SetPassword(Env("QUILL_TEST_PASSWORD"));
-  server.SetDatabaseName(Env("QUILL_TEST_DB", "quill_test"));
-  server.Connect();
+  bench::ConnectTestServer(server);
   Fill(server, rows);
 
   quill::TMySQLDataset ds;
