@@ -4,9 +4,18 @@
 
 QUILL_REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
-# What building and testing need on Debian 12.
+# What building and testing need on Debian 12; chromium, node and npm for
+# the browser test of the sample shop.
 QUILL_PACKAGES=(build-essential cmake g++ clang pkg-config libgtest-dev libgmock-dev googletest
-                libmariadb-dev mariadb-server mariadb-client duktape-dev libcpp-httplib-dev)
+                libmariadb-dev mariadb-server mariadb-client duktape-dev libcpp-httplib-dev
+                chromium)
+# A node installed some other way (with its own npm) is used as it is;
+# Debian's own packages come in only where there is none.
+if ! command -v node >/dev/null 2>&1; then
+  QUILL_PACKAGES+=(nodejs npm)
+elif ! command -v npm >/dev/null 2>&1; then
+  QUILL_PACKAGES+=(npm)
+fi
 
 quill_say() { printf '%s: %s\n' "${QUILL_SCRIPT:-quill}" "$*" >&2; }
 quill_die() { quill_say "error: $*"; exit 1; }

@@ -1,12 +1,17 @@
 // quill-probe: a page host in miniature. It uses Quill.so exactly as any
 // client would, through the binary contract only: it registers the module
 // in a registry file of its own, creates "Harrow.Quill" by ProgID, connects
-// it to the database server named by the QUILL_TEST_* environment, loads a
-// small shop database through the object, and writes an HTML page whose
-// tables the object renders (a master table of customers, each followed by
-// its orders as a detail table, and the lines of every order).
+// it to the database server named by the QUILL_TEST_* environment, loads the
+// sample shop (examples/shop/shop.sql) into the database quill_shop through
+// the object, and writes an HTML page whose tables the object renders (a
+// master table of customers, each followed by its orders as a detail table,
+// and the lines of every order). The text columns are HTML-escaped by the
+// queries, since the object inserts field texts as they are.
 //
 //   quill-probe [OUTPUT.html]
+//
+// The SQL file is the one of the source tree this program was built from,
+// or the file QUILL_SHOP_SQL names.
 //
 // The page goes to OUTPUT.html, by default quill-probe/shop.html next to the
 // build's bin/ and lib/ folders; the registry file is quill-probe/registry
@@ -26,6 +31,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/olert/olert.h"
@@ -174,6 +180,28 @@ class Object {
   void Run(const char* name, std::initializer_list<Value> args = {}) const {
     Call(name, DISPATCH_METHOD, args);
   }
+  void Put(const char* name, const Value& value) const {
+    std::u16string n = Wide(name);
+    LPOLESTR names[] = {n.data()};
+    DISPID id = DISPID_UNKNOWN;
+    if (FAILED(p_->GetIDsOfNames(IID_NULL, names, 1, 0, &id))) {
+      throw std::runtime_error(std::string("unknown member ") + name);
+    }
+    VARIANT arg = value.v;
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&arg, &named, 1, 1};
+    EXCEPINFO excep;
+    std::memset(&excep, 0, sizeof(excep));
+    if (FAILED(p_->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, &excep, nullptr))) {
+      std::string why = excep.bstrDescription
+                            ? Narrow(excep.bstrDescription, SysStringLen(excep.bstrDescription))
+                            : "cannot be set";
+      SysFreeString(excep.bstrDescription);
+      SysFreeString(excep.bstrSource);
+      SysFreeString(excep.bstrHelpFile);
+      throw std::runtime_error(std::string(name) + ": " + why);
+    }
+  }
   static Object From(const Value& v) {
     if (v.v.vt != VT_DISPATCH || v.v.pdispVal == nullptr) throw std::runtime_error("not an object");
     v.v.pdispVal->AddRef();
@@ -230,28 +258,54 @@ Object CreateByProgID(const char16_t* progid) {
   return Object(object);
 }
 
-// The sample shop, loaded through the object itself.
-const char* const kShopStatements[] = {
-    "drop table if exists order_lines, orders, products, customers",
-    "create table customers (id int primary key, name varchar(40) not null, "
-    "city varchar(40), since date)",
-    "create table products (id int primary key, name varchar(40) not null, "
-    "category enum('fruit','vegetable','dairy','bakery') not null, price decimal(8,2) not null)",
-    "create table orders (id int primary key, customer_id int not null, ordered date not null, "
-    "status enum('new','paid','shipped') not null default 'new')",
-    "create table order_lines (order_id int not null, line int not null, product_id int not null, "
-    "quantity int not null, price decimal(8,2) not null, primary key (order_id, line))",
-    "insert into customers values (1, 'Ada Byron', 'London', '2019-03-14'), "
-    "(2, 'Blaise Pascal', 'Clermont', '2020-06-19'), (3, 'Grace Hopper', 'New York', '2021-12-09'), "
-    "(4, 'Zoë Ärger und Söhne', 'Zürich', NULL)",
-    "insert into products values (1, 'Apple', 'fruit', 0.45), (2, 'Pear', 'fruit', 0.55), "
-    "(3, 'Carrot', 'vegetable', 0.20), (4, 'Cheese (aged)', 'dairy', 7.90), "
-    "(5, 'Rye bread', 'bakery', 3.10)",
-    "insert into orders values (100, 1, '2024-01-05', 'shipped'), (101, 1, '2024-02-11', 'paid'), "
-    "(102, 2, '2024-02-12', 'new'), (103, 3, '2024-03-01', 'shipped')",
-    "insert into order_lines values (100, 1, 1, 12, 0.45), (100, 2, 4, 1, 7.90), "
-    "(101, 1, 5, 2, 3.10), (102, 1, 2, 6, 0.55), (102, 2, 3, 10, 0.20), (103, 1, 4, 2, 7.50)",
-};
+// The statements of the shop's SQL file. The file keeps to a simple form: a
+// statement ends with a semicolon at the end of a line, and lines that start
+// with "--" are comments.
+std::vector<std::string> ReadStatements(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::vector<std::string> statements;
+  std::string current;
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line.compare(first, 2, "--") == 0) continue;
+    line.resize(line.find_last_not_of(" \t\r") + 1);
+    const bool ends = line.back() == ';';
+    if (ends) line.pop_back();
+    if (!current.empty()) current += '\n';
+    current += line;
+    if (ends) {
+      statements.push_back(current);
+      current.clear();
+    }
+  }
+  if (!current.empty()) throw std::runtime_error(path + ": the last statement has no semicolon");
+  return statements;
+}
+
+// The SQL expression of text column `column` with & < > " ' written as HTML
+// entities, cast to a column short enough to stay a string field.
+std::string SqlHtml(const std::string& column) {
+  static const std::pair<const char*, const char*> kEntities[] = {
+      {"&", "&amp;"}, {"<", "&lt;"}, {">", "&gt;"}, {"\"", "&quot;"}, {"''", "&#39;"}};
+  std::string expr = "coalesce(" + column + ", '')";
+  for (const auto& [from, to] : kEntities) {
+    expr = "replace(" + expr + ", '" + from + "', '" + to + "')";
+  }
+  return "cast(" + expr + " as char(500)) as " + column;
+}
+
+// A dataset over `sql`, linked to `master` by `condition` when a master is
+// given, then opened.
+Object QueryDataset(const Object& quill, const char* name, const std::string& sql,
+                    const char* master = nullptr, const char* condition = nullptr) {
+  Object dataset = Object::From(quill.Get("Dataset", {name, ""}));
+  Object::From(dataset.Get("SQL")).Put("text", sql);
+  if (master != nullptr) quill.Run("Link", {name, master, condition});
+  dataset.Run("Open");
+  return dataset;
+}
 
 }  // namespace
 
@@ -263,6 +317,7 @@ int main(int argc, char** argv) {
     const std::string page_path = argc > 1 ? argv[1] : work + "/shop.html";
     if (Env("OLE_REGISTRY").empty()) setenv("OLE_REGISTRY", (work + "/registry").c_str(), 1);
     const std::string module = Env("QUILL_MODULE", (build + "/lib/Quill.so").c_str());
+    const std::string shop_sql = Env("QUILL_SHOP_SQL", QUILL_SHOP_SQL_FILE);
 
     if (Env("QUILL_TEST_USER").empty()) {
       std::fprintf(stderr,
@@ -285,14 +340,16 @@ int main(int argc, char** argv) {
       quill.Run("ExecSQL", {"create database if not exists quill_shop character set utf8mb4", ""});
       quill.Run("Connect", {host, user, password, port, "quill_shop"});
       // An empty host runs each statement on the connection made above.
-      for (const char* sql : kShopStatements) quill.Run("ExecSQL", {sql, ""});
+      for (const std::string& sql : ReadStatements(shop_sql)) quill.Run("ExecSQL", {sql, ""});
 
-      quill.Get("Dataset", {"products", "products", true});
-      Object customers = Object::From(quill.Get("Dataset", {"customers", "customers", true}));
+      QueryDataset(quill, "products", "select id, " + SqlHtml("name") + ", category, price from products");
+      Object customers = QueryDataset(
+          quill, "customers", "select id, " + SqlHtml("name") + ", " + SqlHtml("city") + ", since from customers");
       // Orders follow the current customer, lines the current order.
-      quill.Get("Dataset", {"orders", "orders", true, "customers", "customer_id=id"});
-      quill.Get("Dataset", {"lines", "order_lines", true, "orders", "order_id=id"});
-      Object orders = Object::From(quill.Get("Dataset", {"orders"}));
+      Object orders = QueryDataset(
+          quill, "orders", "select id, customer_id, ordered, status, " + SqlHtml("note") + " from orders",
+          "customers", "customer_id=id");
+      QueryDataset(quill, "lines", "select * from order_lines", "orders", "order_id=id");
 
       page += "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Quill shop</title>\n"
               "<style>body{font-family:sans-serif}table{border-collapse:collapse;margin:.5em 0}"

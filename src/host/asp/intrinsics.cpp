@@ -7,6 +7,7 @@
 
 #include "base/utf8.h"
 #include "host/asp/form_data.h"
+#include "host/asp/module_census.h"
 
 namespace quill::asp {
 
@@ -657,6 +658,7 @@ IDispatch* PageObjects::CreateObject(const std::string& progid) {
     throw AutomationError(FAILED(hr) ? hr : E_NOINTERFACE,
                           "Server.CreateObject: cannot create \"" + progid + "\": " + why);
   }
+  NoteCreatedClass(clsid);
   // A component that wants the page's context has OnStartPage.
   VARIANT arg;
   VariantInit(&arg);

@@ -12,10 +12,23 @@
 //   quill-asp serve --root DIR [--bind ADDR] [--port N] [--threads N]
 //                   [--timeout SECONDS] [--max-body BYTES]
 //       Serves DIR over HTTP on 127.0.0.1:8080 by default until SIGINT or
-//       SIGTERM.
+//       SIGTERM. On the way out it logs, for the module of every class pages
+//       created objects of, its answer to DllCanUnloadNow, and the number of
+//       the host's own objects still alive (both should be nothing by then).
+//
+//   quill-asp register MODULE
+//   quill-asp unregister MODULE
+//       Loads the in-process server MODULE (a file path, such as
+//       build/lib/Quill.so) and calls its DllRegisterServer
+//       (DllUnregisterServer), which writes its classes into the registry
+//       file, or removes them. Exit status 0 when the module did so, 1 when
+//       it cannot be loaded, lacks the entry point or fails, 2 for a usage
+//       error.
 //
 // Automation classes are found through the registry file named by
-// OLE_REGISTRY, as for any client of the runtime.
+// OLE_REGISTRY (without it, ~/.local/share/olert/registry), as for any
+// client of the runtime.
+#include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -28,9 +41,12 @@
 #include <thread>
 #include <vector>
 
+#include "host/asp/automation_object.h"
 #include "host/asp/form_data.h"
 #include "host/asp/http_host.h"
+#include "host/asp/module_census.h"
 #include "host/asp/page_runner.h"
+#include "platform/olert/olert.h"
 
 namespace {
 
@@ -41,7 +57,9 @@ constexpr const char* kUsage =
     "  quill-asp render PAGE [--root DIR] [--form NAME=VALUE]... [--query NAME=VALUE]...\n"
     "                        [--timeout SECONDS] [--headers]\n"
     "  quill-asp serve --root DIR [--bind ADDR] [--port N] [--threads N]\n"
-    "                  [--timeout SECONDS] [--max-body BYTES]\n";
+    "                  [--timeout SECONDS] [--max-body BYTES]\n"
+    "  quill-asp register MODULE\n"
+    "  quill-asp unregister MODULE\n";
 
 class UsageError : public std::runtime_error {
  public:
@@ -192,7 +210,63 @@ int Serve(Args args) {
   server.Serve();
   pthread_kill(waiter.native_handle(), SIGUSR1);  // wakes it when Serve ended by itself
   waiter.join();
+  // Every page has ended by now: nothing should be alive any more.
+  for (const quill::asp::ModuleState& m : quill::asp::CreatedModuleStates()) {
+    const char* answer = m.can_unload == S_OK      ? "S_OK (no live objects)"
+                         : m.can_unload == S_FALSE ? "S_FALSE (objects still alive)"
+                                                   : "not answered";
+    std::fprintf(stderr, "quill-asp: %s %s: DllCanUnloadNow %s\n", m.clsid.c_str(),
+                 m.path.empty() ? "(not registered)" : m.path.c_str(), answer);
+  }
+  std::fprintf(stderr, "quill-asp: live host objects: %d\n", quill::asp::AutomationObject::LiveObjects());
   std::fprintf(stderr, "quill-asp: stopped\n");
+  return 0;
+}
+
+// The registry file the runtime uses, for messages.
+std::string RegistryFile() {
+  const char* named = std::getenv("OLE_REGISTRY");
+  if (named != nullptr && *named != '\0') return named;
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr ? home : "~") + "/.local/share/olert/registry";
+}
+
+// register / unregister: the module writes (removes) its own entries; the
+// path it records is the one it was loaded from, so it is loaded by its
+// full path.
+int Register(Args args, bool remove) {
+  const char* verb = remove ? "unregister" : "register";
+  if (args.Done()) throw UsageError(std::string(verb) + " needs a MODULE");
+  const std::string module_arg = args.Take();
+  if (!args.Done()) throw UsageError("one MODULE at a time");
+  std::error_code ec;
+  const std::filesystem::path module = std::filesystem::canonical(module_arg, ec);
+  if (ec || !std::filesystem::is_regular_file(module, ec)) {
+    std::fprintf(stderr, "quill-asp: %s is not a file\n", module_arg.c_str());
+    return 1;
+  }
+  void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    std::fprintf(stderr, "quill-asp: cannot load %s: %s\n", module.c_str(), dlerror());
+    return 1;
+  }
+  const char* entry = remove ? "DllUnregisterServer" : "DllRegisterServer";
+  auto call = reinterpret_cast<HRESULT (*)()>(dlsym(handle, entry));
+  if (call == nullptr) {
+    std::fprintf(stderr, "quill-asp: %s has no %s; it is not an in-process server\n", module.c_str(), entry);
+    dlclose(handle);
+    return 1;
+  }
+  const HRESULT hr = call();
+  // The module stays loaded until the process ends: unloading a library
+  // whose code may have left thread-local state behind is not worth the risk.
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "quill-asp: %s of %s failed (0x%08X); registry %s\n", entry, module.c_str(),
+                 static_cast<unsigned>(hr), RegistryFile().c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "quill-asp: %s %s in %s\n", remove ? "unregistered" : "registered", module.c_str(),
+               RegistryFile().c_str());
   return 0;
 }
 
@@ -207,6 +281,8 @@ int main(int argc, char** argv) {
   try {
     if (command == "render") return Render(Args(argc, argv));
     if (command == "serve") return Serve(Args(argc, argv));
+    if (command == "register") return Register(Args(argc, argv), false);
+    if (command == "unregister") return Register(Args(argc, argv), true);
     if (command == "-h" || command == "--help") {
       std::fputs(kUsage, stdout);
       return 0;

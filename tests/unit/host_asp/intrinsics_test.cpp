@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <optional>
 
 #include "host/asp/automation_object.h"
 #include "host/asp/intrinsics.h"
+#include "host/asp/module_census.h"
 #include "probe_object.h"
 #include "site_fixture.h"
 
@@ -263,6 +265,34 @@ TEST_F(IntrinsicsTest, ComponentsGetTheContextAndLoseItAtTheEnd) {
   EXPECT_EQ(test::TestComponentCanUnloadNow(), S_OK);
   objects_->EndPage();  // a second end does nothing
   EXPECT_EQ(test::TestComponentCounts().ended, after.ended);
+  CoUninitialize();
+}
+
+// The census the page server reports at shutdown: the module of a created
+// object, and its answer to DllCanUnloadNow while the object lives and
+// after the page ended.
+TEST_F(IntrinsicsTest, TheCensusKnowsTheModulesOfCreatedObjectsAndWhetherAnyLives) {
+  test::RegisterTestComponent();
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  auto component = [] {
+    std::optional<ModuleState> found;
+    for (const ModuleState& m : CreatedModuleStates()) {
+      if (m.path == ASP_TEST_COMPONENT) found = m;
+    }
+    return found;
+  };
+  {
+    const Answer created =
+        CallByName(objects_->server(), u"CreateObject", kGet, {Var::Text("QuillAspTest.Component")});
+    ASSERT_EQ(created.hr, S_OK) << created.description;
+    const std::optional<ModuleState> alive = component();
+    ASSERT_TRUE(alive.has_value());
+    EXPECT_EQ(alive->clsid, "{5E1E0F3A-2B7C-4C4D-9A61-7D0C2B1E5A01}");
+    EXPECT_EQ(alive->can_unload, S_FALSE);
+  }
+  objects_->EndPage();
+  ASSERT_TRUE(component().has_value());
+  EXPECT_EQ(component()->can_unload, S_OK);
   CoUninitialize();
 }
 

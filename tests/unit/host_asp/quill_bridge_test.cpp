@@ -2,6 +2,11 @@
 // database server: values both ways, errors caught in script and uncaught,
 // and that a request leaves no live object behind.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <utility>
 
 #include "host/asp/automation_object.h"
 #include "host/asp/page_runner.h"
@@ -95,6 +100,72 @@ TEST_F(QuillPageTest, QuillGetsThePageContextAndLetsItGo) {
   // Execute reads the posted form through the scripting context; with no
   // dataset registered it has nothing to do, and OnEndPage ends the page.
   EXPECT_EQ(Body("<% var q = Server.CreateObject('Harrow.Quill'); q.Execute('next') %>ok"), "ok");
+}
+
+// `quill-asp register MODULE` is how a machine gets Quill: it writes the
+// classes into the registry file named by OLE_REGISTRY, where pages then
+// find Harrow.Quill; unregister takes them out again. Files that are not
+// in-process servers are refused without touching the registry.
+std::pair<int, std::string> RunWithRegistry(const std::filesystem::path& registry, const std::string& args) {
+  const std::string command = "OLE_REGISTRY='" + registry.string() + "' " + QUILL_ASP_PROGRAM + " " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return {-1, ""};
+  std::string out;
+  std::array<char, 4096> buffer;
+  size_t n = 0;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+TEST(RegisterCommand, RegistersQuillForPagesAndUnregistersIt) {
+  test::TempSite site("RegisterCommand");
+  const std::filesystem::path registry = site.base() / "registry";
+  site.Write("date.asp", "<%= Server.CreateObject('Harrow.Quill').FormatDateTime('d mmm yyyy', new Date(2024, 2, 5)) %>");
+  const std::string render = "render " + (site.root() / "date.asp").string();
+
+  auto [status, out] = RunWithRegistry(registry, render);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("is not registered"), std::string::npos) << out;
+
+  std::tie(status, out) = RunWithRegistry(registry, std::string("register ") + QUILL_MODULE_PATH);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find(registry.string()), std::string::npos) << out;
+  std::tie(status, out) = RunWithRegistry(registry, render);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out, "5 Mar 2024");
+  // Registering again changes nothing.
+  EXPECT_EQ(RunWithRegistry(registry, std::string("register ") + QUILL_MODULE_PATH).first, 0);
+  EXPECT_EQ(RunWithRegistry(registry, render).second, "5 Mar 2024");
+
+  std::tie(status, out) = RunWithRegistry(registry, std::string("unregister ") + QUILL_MODULE_PATH);
+  EXPECT_EQ(status, 0) << out;
+  std::tie(status, out) = RunWithRegistry(registry, render);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("is not registered"), std::string::npos) << out;
+}
+
+TEST(RegisterCommand, RefusesWhatIsNoInProcessServer) {
+  test::TempSite site("RegisterRefuses");
+  const std::filesystem::path registry = site.base() / "registry";
+  site.Write("not-a-module.so", "plain text");
+
+  auto [status, out] = RunWithRegistry(registry, "register " + (site.root() / "not-a-module.so").string());
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("cannot load"), std::string::npos) << out;
+  // A shared library without the entry point (the test component has only
+  // DllGetClassObject and DllCanUnloadNow).
+  std::tie(status, out) = RunWithRegistry(registry, std::string("register ") + ASP_TEST_COMPONENT);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("has no DllRegisterServer"), std::string::npos) << out;
+  std::tie(status, out) = RunWithRegistry(registry, "register " + (site.base() / "missing.so").string());
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("is not a file"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(registry));
+
+  EXPECT_EQ(RunWithRegistry(registry, "register").first, 2);
+  EXPECT_EQ(RunWithRegistry(registry, std::string("register ") + QUILL_MODULE_PATH + " " + QUILL_MODULE_PATH).first, 2);
+  EXPECT_EQ(RunWithRegistry(registry, "unregister").first, 2);
 }
 
 }  // namespace
