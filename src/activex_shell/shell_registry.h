@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -81,7 +82,8 @@ class Tglobal_activex_shell_list {
   };
 
   mutable std::mutex mutex_;
-  std::vector<Tactivex_shell*> shells_;  // in the order they registered
+  // In the order they registered, disguised (see shell_registry.cpp).
+  std::vector<uintptr_t> shells_;
   std::unordered_map<ObjectHandle, Entry> locks_;
 };
 

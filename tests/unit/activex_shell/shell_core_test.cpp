@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "activex_shell/activex_shell.h"
 #include "activex_shell/collection_shell.h"
 #include "activex_shell/strings_shell.h"
 #include "base/utf8.h"
 #include "script_host.h"
+#include "support/leak_check.h"
 #include "test_objects.h"
 
 namespace quill::testing {
@@ -198,6 +200,23 @@ TEST(ShellOverNothing, DestroyedObjectBehavesAsNothing) {
   EXPECT_NE(shell_registry().lock_of(handle), nullptr);
   shell.reset();
   EXPECT_EQ(shell_registry().lock_of(handle), nullptr);
+}
+
+// The registry lists every live shell for the whole process; a shell nobody
+// releases must still be a leak to the leak checker.
+TEST(ShellRegistry, AShellNobodyReleasesIsFoundByTheLeakChecker) {
+  if (!test::LeakCheckAvailable()) GTEST_SKIP() << "no leak checker in this build";
+  TPropertyBag bag;
+  uintptr_t leaked = 0;  // disguised: no reference to the shell
+  // Made on a thread of its own: no register or stack slot here points at it.
+  std::thread([&] {
+    Tactivex_shell* shell = create_shell(&bag);
+    shell->AddRef();
+    leaked = ~reinterpret_cast<uintptr_t>(shell);
+  }).join();
+  EXPECT_TRUE(test::LeaksFoundNow()) << "the shell registry hides a leaked shell";
+  EXPECT_EQ(reinterpret_cast<Tactivex_shell*>(~leaked)->Release(), 0u);
+  EXPECT_FALSE(test::LeaksFoundNow());
 }
 
 TEST(ShellRegistry, ShellsOverOneObjectShareOneLock) {

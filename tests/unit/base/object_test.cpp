@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "base/collection.h"
 #include "base/component.h"
 #include "base/errors.h"
 #include "base/object.h"
 #include "base/published.h"
+#include "support/leak_check.h"
 
 namespace quill {
 namespace {
@@ -44,6 +46,21 @@ class Watcher : public TComponent {
     }
   }
 };
+
+// The handle table lists every live object for the whole process; an object
+// nobody deletes must still be a leak to the leak checker, not memory the
+// table keeps reachable.
+TEST(ObjectHandles, AnObjectNobodyDeletesIsFoundByTheLeakChecker) {
+  if (!test::LeakCheckAvailable()) GTEST_SKIP() << "no leak checker in this build";
+  ObjectHandle h = kNoHandle;
+  // Made on a thread of its own: no register or stack slot here points at it.
+  std::thread([&h] { h = (new TComponent)->Handle(); }).join();
+  EXPECT_TRUE(test::LeaksFoundNow()) << "the handle table hides a leaked object";
+  TObject* leaked = ResolveHandle(h);
+  ASSERT_NE(leaked, nullptr);
+  delete leaked;
+  EXPECT_FALSE(test::LeaksFoundNow());
+}
 
 TEST(Components, DestructionNoticesClearReferences) {
   Watcher w;
