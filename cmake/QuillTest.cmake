@@ -1,11 +1,24 @@
-# quill_test(NAME <name> LABEL unit|db SOURCES ... LIBS ...)
+# quill_test(NAME <name> LABEL unit|db [SAKILA] SOURCES ... LIBS ...)
 # One executable per group of related cases; ctest runs it whole and labels
 # it so that `ctest -L unit` needs no server.
+#
+# SAKILA: some cases (those with "Sakila" in their name) need the optional
+# sakila sample database. They run as a test of their own, <name>_sakila,
+# through scripts/with-sakila, which loads the sample or, when it is not
+# there, reports the test as skipped; <name> runs the other cases.
 function(quill_test)
-  cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SAKILA" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(T_SAKILA)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_filter=-*Sakila*)
+    add_test(NAME ${T_NAME}_sakila
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-sakila $<TARGET_FILE:${T_NAME}> --gtest_filter=*Sakila*)
+    set_tests_properties(${T_NAME}_sakila PROPERTIES LABELS "${T_LABEL};sakila" TIMEOUT 600
+                         SKIP_RETURN_CODE 77)
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  endif()
   set_tests_properties(${T_NAME} PROPERTIES LABELS ${T_LABEL} TIMEOUT 600)
 endfunction()

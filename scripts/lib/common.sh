@@ -8,7 +8,7 @@ QUILL_REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # the browser test of the sample shop.
 QUILL_PACKAGES=(build-essential cmake g++ clang pkg-config libgtest-dev libgmock-dev googletest
                 libmariadb-dev mariadb-server mariadb-client duktape-dev libcpp-httplib-dev
-                chromium)
+                chromium curl ccache)
 # A node installed some other way (with its own npm) is used as it is;
 # Debian's own packages come in only where there is none.
 if ! command -v node >/dev/null 2>&1; then
@@ -16,6 +16,36 @@ if ! command -v node >/dev/null 2>&1; then
 elif ! command -v npm >/dev/null 2>&1; then
   QUILL_PACKAGES+=(npm)
 fi
+
+# The sakila sample database is an optional extra that lives outside the
+# repository: $QUILL_SAKILA_DIR, or ../shared/data/sakila beside the checkout.
+# quill_sakila_dir prints the folder when it holds both files, and fails
+# (printing nothing) otherwise.
+QUILL_SAKILA_HINT="set QUILL_SAKILA_DIR to a folder holding sakila-schema.sql and sakila-data.sql to run them"
+quill_sakila_dir() {
+  local d="${QUILL_SAKILA_DIR:-$QUILL_REPO/../shared/data/sakila}"
+  [ -f "$d/sakila-schema.sql" ] && [ -f "$d/sakila-data.sql" ] || return 1
+  (cd "$d" && pwd)
+}
+
+# What the sample shop needs built: the page host, the module, the runtime.
+QUILL_DEMO_TARGETS=(quill-asp Quill olert)
+
+# quill_configure DIR [CMAKE-ARG...]: configures the project's own build in
+# DIR: Release, warnings as errors, and through ccache when the machine has
+# it, so that a second build of the same sources (a fresh clone's, say)
+# reuses the compiled objects. Later arguments win over these.
+quill_configure() {
+  local dir="$1" launcher=()
+  shift
+  if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # Paths inside the checkout become relative, so that two checkouts of
+    # the same sources share the cache.
+    export CCACHE_BASEDIR="$QUILL_REPO" CCACHE_NOHASHDIR=1
+  fi
+  cmake -S "$QUILL_REPO" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQUILL_WERROR=ON "${launcher[@]}" "$@"
+}
 
 quill_say() { printf '%s: %s\n' "${QUILL_SCRIPT:-quill}" "$*" >&2; }
 quill_die() { quill_say "error: $*"; exit 1; }

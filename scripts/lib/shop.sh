@@ -134,3 +134,40 @@ shop_stop_server() {
   done
   wait "$pid" 2>/dev/null || SHOP_SERVER_STATUS=$?
 }
+
+# The pages of the sample site that shop_smoke fetches: the status each
+# answers and a text its body must hold (the shop's own data).
+SHOP_SMOKE_PAGES=(
+  "200|/|Ada Byron"
+  "200|/default.asp|Grace Hopper"
+  "200|/customer.asp?id=1|Leave at the door"
+  "200|/order.asp?id=101|Leave at the door"
+  "200|/order.asp?customer=1|Ada Byron"
+  "404|/order.asp?id=99999|"
+  "200|/search.asp?q=London|Ada Byron"
+  "200|/products.asp|Pear"
+  "200|/shop.css|{"
+  "404|/shop.inc|"
+)
+
+# shop_smoke URL: fetches every page of SHOP_SMOKE_PAGES once from the shop
+# served at URL (ending in /) and checks its status and text. Says what
+# failed; answers non-zero if anything did.
+shop_smoke() {
+  local base="${1%/}" entry status path text body code failed=0
+  body="$(mktemp)"
+  for entry in "${SHOP_SMOKE_PAGES[@]}"; do
+    IFS='|' read -r status path text <<<"$entry"
+    code="$(curl -s -o "$body" -w '%{http_code}' --max-time 30 "$base$path" || true)"
+    if [ "$code" != "$status" ]; then
+      quill_say "smoke: $path answered ${code:-nothing}, expected $status"
+      failed=1
+    elif [ -n "$text" ] && ! grep -qF -- "$text" "$body"; then
+      quill_say "smoke: $path does not hold \"$text\""
+      failed=1
+    fi
+  done
+  rm -f "$body"
+  [ $failed -eq 0 ] && quill_say "smoke: ${#SHOP_SMOKE_PAGES[@]} pages answered as expected"
+  return $failed
+}

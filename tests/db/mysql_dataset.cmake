@@ -1,7 +1,7 @@
 # The MySQL dataset against the private server. Included from
 # tests/db/CMakeLists.txt, before the shared server lock is applied to the
 # directory's tests.
-quill_test(NAME mysql_dataset_db_test LABEL db
+quill_test(NAME mysql_dataset_db_test LABEL db SAKILA
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_open_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_types_test.cpp

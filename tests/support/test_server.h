@@ -27,7 +27,7 @@ struct TestServerSettings {
   std::string password;  // QUILL_TEST_PASSWORD
   std::string database;  // QUILL_TEST_DB, an empty database of the tests' own
   unsigned port = 0;     // QUILL_TEST_PORT
-  bool sakila = false;   // QUILL_TEST_SAKILA=1: database "sakila" freshly loaded
+  bool sakila = false;   // QUILL_TEST_SAKILA=1: database "sakila" loaded (scripts/with-sakila)
 };
 
 // Returns the settings from the environment, or nothing when no private server
@@ -71,4 +71,4 @@ inline std::optional<TestServerSettings> TestServerFromEnv() {
 #define QUILL_REQUIRE_SAKILA(settings)                                            \
   QUILL_REQUIRE_SERVER(settings);                                                 \
   if (!settings.sakila)                                                           \
-    GTEST_SKIP() << "sakila not loaded: run the tests through scripts/run-tests"
+    GTEST_SKIP() << "sakila not loaded: ctest runs these cases through scripts/with-sakila"

@@ -160,7 +160,13 @@ bool ParseValueLine(std::string_view line, RegistryValue& v) {
 
 void WriteValue(std::string& out, const RegistryValue& v) {
   static const char kHex[] = "0123456789abcdef";
-  out += v.name.empty() ? std::string("@") : "\"" + Escape(v.name) + "\"";
+  if (v.name.empty()) {
+    out += '@';
+  } else {
+    out += '"';
+    out += Escape(v.name);
+    out += '"';
+  }
   out += '=';
   bool text_type = v.type == REG_SZ || v.type == REG_EXPAND_SZ;
   if (text_type && !v.data.empty() && v.data.find('\0') == v.data.size() - 1) {
