@@ -1,7 +1,9 @@
 // registry_store.cpp: the registry tree and its file.
 //
-// The whole registry is one text file, read afresh by every registry call so
-// that processes see each other's writes. File format (UTF-8, lines end in
+// The whole registry is one text file. Every registry call looks at it
+// afresh so that processes see each other's writes, but parses it only when
+// it changed since the last parse (a page host makes dozens of calls per
+// request against a file that changes once at registration). File format (UTF-8, lines end in
 // "\n", a trailing "\r" is tolerated):
 //
 //   olert-registry 1                       first line, always
@@ -35,6 +37,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <set>
 
 namespace olert::detail {
@@ -388,18 +391,73 @@ std::string RegistryFile::Path() {
   return home + "/.local/share/olert/registry";
 }
 
+namespace {
+
+// What tells one version of the file from another. Writers rename a new
+// file over the old one, so a written file has a new inode; an edit in
+// place changes the size or the times.
+struct FileVersion {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+
+  static FileVersion Of(const std::string& path, const struct stat& st) {
+    return FileVersion{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  }
+  bool operator==(const FileVersion& o) const {
+    return path == o.path && device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+           changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+// The last tree parsed, with the version of the file it came from.
+struct ParsedFile {
+  std::mutex mutex;
+  bool valid = false;
+  FileVersion version;
+  RegistryTree tree;
+};
+
+ParsedFile& LastParsed() {
+  static ParsedFile* parsed = new ParsedFile;  // lives to the end: used from exit paths too
+  return *parsed;
+}
+
+}  // namespace
+
 LONG RegistryFile::Load(RegistryTree& tree) {
   std::string path = Path();
   if (path.empty()) return ERROR_SUCCESS;  // nowhere to keep it: empty
+  ParsedFile& last = LastParsed();
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    std::lock_guard<std::mutex> hold(last.mutex);
+    if (last.valid && last.version == FileVersion::Of(path, st)) {
+      tree = last.tree;
+      return ERROR_SUCCESS;
+    }
+  }
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS : ERROR_CANTREAD;
   }
   std::string text;
+  const bool have_version = fstat(fd, &st) == 0;
   bool ok = ReadAll(fd, text);
   close(fd);
   if (!ok) return ERROR_CANTREAD;
-  return Parse(text, tree) ? ERROR_SUCCESS : ERROR_BADDB;
+  if (!Parse(text, tree)) return ERROR_BADDB;
+  if (have_version) {
+    std::lock_guard<std::mutex> hold(last.mutex);
+    last.version = FileVersion::Of(path, st);
+    last.tree = tree;
+    last.valid = true;
+  }
+  return ERROR_SUCCESS;
 }
 
 LONG RegistryFile::Update(const std::function<LONG(RegistryTree& tree, bool& changed)>& change) {
