@@ -1,10 +1,9 @@
 // The ENCODE encodings of template tags. Each walks the text once and
-// appends to the output; runs of bytes that need no escape are appended in
-// one piece.
+// appends to the output; HTML and JSON append runs of bytes that need no
+// escape in one piece, since most field texts need none.
 #include "script_object/text_encoding.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <iterator>
 
 #include "base/errors.h"
