@@ -55,6 +55,10 @@ void Append(std::string& out, char32_t cp) {
 
 }  // namespace
 
+size_t Utf8CharAt(std::string_view text, size_t i, char32_t* cp) {
+  return SequenceLength(text, i, cp);
+}
+
 size_t Utf8ToUtf16(std::string_view text, char16_t* dest) {
   char16_t* o = dest;
   const size_t size = text.size();

@@ -17,6 +17,12 @@ size_t Utf8ToUtf16(std::string_view text, char16_t* dest);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// The character that starts at byte `i` of `text`: its code point in *cp
+// and its length in bytes; 0 when the bytes there are no well-formed UTF-8
+// sequence (overlong forms, surrogates and code points above U+10FFFF
+// included). REQUIRES: i < text.size().
+size_t Utf8CharAt(std::string_view text, size_t i, char32_t* cp);
+
 // Number of characters (code points) in `text`; an invalid byte counts as one.
 size_t Utf8Length(std::string_view text);
 // The first `max_chars` characters of `text`, never splitting a sequence.

@@ -5,8 +5,8 @@
 // sample shop (examples/shop/shop.sql) into the database quill_shop through
 // the object, and writes an HTML page whose tables the object renders (a
 // master table of customers, each followed by its orders as a detail table,
-// and the lines of every order). The text columns are HTML-escaped by the
-// queries, since the object inserts field texts as they are.
+// and the lines of every order). The templates HTML-escape every field text
+// (ENCODE=HTML), since the object inserts field texts as they are otherwise.
 //
 //   quill-probe [OUTPUT.html]
 //
@@ -284,16 +284,19 @@ std::vector<std::string> ReadStatements(const std::string& path) {
   return statements;
 }
 
-// The SQL expression of text column `column` with & < > " ' written as HTML
-// entities, cast to a column short enough to stay a string field.
-std::string SqlHtml(const std::string& column) {
-  static const std::pair<const char*, const char*> kEntities[] = {
-      {"&", "&amp;"}, {"<", "&lt;"}, {">", "&gt;"}, {"\"", "&quot;"}, {"''", "&#39;"}};
-  std::string expr = "coalesce(" + column + ", '')";
-  for (const auto& [from, to] : kEntities) {
-    expr = "replace(" + expr + ", '" + from + "', '" + to + "')";
-  }
-  return "cast(" + expr + " as char(500)) as " + column;
+// The head and body templates of ContentTable's own table, with every name
+// and value HTML-escaped, since the object inserts field texts as they are
+// unless a template asks otherwise.
+constexpr const char* kTableHead =
+    "<table><#FIELDNAMES PREFIX=\"%3ctr%3e\" POSTFIX=\"%3c/tr%3e\" FIELDPREFIX=\"%3ctd%3e\" "
+    "FIELDPOSTFIX=\"%3c/td%3e\" ENCODE=HTML>";
+constexpr const char* kTableBody =
+    "<#FIELDVALUES PREFIX=\"%3ctr%3e\" POSTFIX=\"%3c/tr%3e\" FIELDPREFIX=\"%3ctd%3e\" "
+    "FIELDPOSTFIX=\"%3c/td%3e\" ENCODE=HTML>";
+
+// The rows of dataset `name` as an HTML table.
+std::string Table(const Object& quill, const char* name) {
+  return quill.Get("ContentTable", {name, false, kTableHead, kTableBody, "</table>"}).Text();
 }
 
 // A dataset over `sql`, linked to `master` by `condition` when a master is
@@ -342,13 +345,11 @@ int main(int argc, char** argv) {
       // An empty host runs each statement on the connection made above.
       for (const std::string& sql : ReadStatements(shop_sql)) quill.Run("ExecSQL", {sql, ""});
 
-      QueryDataset(quill, "products", "select id, " + SqlHtml("name") + ", category, price from products");
-      Object customers = QueryDataset(
-          quill, "customers", "select id, " + SqlHtml("name") + ", " + SqlHtml("city") + ", since from customers");
+      QueryDataset(quill, "products", "select id, name, category, price from products");
+      Object customers = QueryDataset(quill, "customers", "select id, name, city, since from customers");
       // Orders follow the current customer, lines the current order.
-      Object orders = QueryDataset(
-          quill, "orders", "select id, customer_id, ordered, status, " + SqlHtml("note") + " from orders",
-          "customers", "customer_id=id");
+      Object orders = QueryDataset(quill, "orders", "select id, customer_id, ordered, status, note from orders",
+                                   "customers", "customer_id=id");
       QueryDataset(quill, "lines", "select * from order_lines", "orders", "order_id=id");
 
       page += "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Quill shop</title>\n"
@@ -359,25 +360,25 @@ int main(int argc, char** argv) {
               quill.Get("FormatDateTime", {"dddd, mmmm d, yyyy \"at\" hh:nn", Value::Date(Today())})
                   .Text() +
               ".</p>\n";
-      page += "<h2>Products</h2>\n" + quill.Get("ContentTable", {"products"}).Text() + "\n";
-      page += "<h2>Customers</h2>\n" + quill.Get("ContentTable", {"customers"}).Text() + "\n";
+      page += "<h2>Products</h2>\n" + Table(quill, "products") + "\n";
+      page += "<h2>Customers</h2>\n" + Table(quill, "customers") + "\n";
 
       // Each customer with its orders (the detail of the customer row) and
       // the lines of each order.
       customers.Run("First");
       while (!customers.Get("Eof").Truth()) {
         page += quill.Get("Content", {"customers", false,
-                                      "<h2>Orders of <#name> (<#city>), customer no. <#id></h2>"})
+                                      "<h2>Orders of <#name ENCODE=HTML> (<#city ENCODE=HTML>), customer no. <#id></h2>"})
                     .Text() +
                 "\n";
-        page += quill.Get("ContentTable", {"orders"}).Text() + "\n";
+        page += Table(quill, "orders") + "\n";
         orders.Run("First");
         while (!orders.Get("Eof").Truth()) {
           page += "<div class=\"order\">" +
                   quill.Get("Content", {"orders", false,
-                                        "<h3>Order <#id> of <#ordered>: <#status></h3>"})
+                                        "<h3>Order <#id> of <#ordered>: <#status ENCODE=HTML></h3>"})
                       .Text();
-          page += quill.Get("ContentTable", {"lines"}).Text() + "</div>\n";
+          page += Table(quill, "lines") + "</div>\n";
           ++order_count;
           orders.Run("Next");
         }

@@ -10,6 +10,7 @@
 #include "mysql_dataset/dataset.h"
 #include "mysql_dataset/fields.h"
 #include "script_object/tag_params.h"
+#include "script_object/text_encoding.h"
 
 namespace quill {
 
@@ -218,8 +219,14 @@ std::string TDataSetPageProducer::RenderDocument() {
 
 void TDataSetPageProducer::FireTagEvent(TTag tag, const std::string& tag_name,
                                         const TStringList& params, std::string& replace_text) {
-  if (params.Empty() && dataset_ != nullptr) {
-    if (TField* field = dataset_->LookupField(tag_name)) replace_text = field->DisplayText();
+  if (dataset_ != nullptr) {
+    if (params.Empty()) {
+      if (TField* field = dataset_->LookupField(tag_name)) replace_text = field->DisplayText();
+    } else if (IsOnlyEncodeParam(params)) {
+      if (TField* field = dataset_->LookupField(tag_name)) {
+        AppendEncoded(replace_text, field->DisplayText(), EncodeParam(params));
+      }
+    }
   }
   TPageProducer::FireTagEvent(tag, tag_name, params, replace_text);
 }

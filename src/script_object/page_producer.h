@@ -8,8 +8,9 @@
 //   TCustomContentProducer   renders nothing
 //   TCustomPageProducer      the engine; a tag is written back as "<#NAME>"
 //   TPageProducer            a tag is replaced by what OnHTMLTag leaves
-//   TDataSetPageProducer     a parameterless tag named after a field of the
-//                            dataset becomes the field's display text first
+//   TDataSetPageProducer     a tag named after a field of the dataset,
+//                            with no parameters or only ENCODE=..., becomes
+//                            the field's display text (encoded) first
 //
 // A template is given as text, as a file, or as the HTMLDoc lines. A
 // template that is rendered many times in one go (the body of a table) can
@@ -191,9 +192,12 @@ class TDataSetPageProducer : public TPageProducer {
   std::string RenderDocument() override;
 
  protected:
-  // When the tag has no parameters and DataSet has a field of the tag's
-  // name (case ignored), the replacement becomes that field's display text
-  // for the current row; then OnHTMLTag runs.
+  // When DataSet has a field of the tag's name (case ignored) and the tag
+  // has no parameters, the replacement becomes that field's display text
+  // for the current row; when the tag's one parameter is ENCODE, that text
+  // encoded as it names (text_encoding.h; an unknown name raises
+  // EConvertError). Then OnHTMLTag runs. A field tag with any other
+  // parameters is left to OnHTMLTag alone.
   void FireTagEvent(TTag tag, const std::string& tag_name, const TStringList& params,
                     std::string& replace_text) override;
   void Notification(TComponent* component, Operation operation) override;

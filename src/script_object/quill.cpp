@@ -313,6 +313,7 @@ const TQuill::FieldTagParams& TQuill::ReadFieldTagParams(const TStringList& para
     field_tag_params_.postfix = params.Value("POSTFIX");
     field_tag_params_.field_prefix = params.Value("FIELDPREFIX");
     field_tag_params_.field_postfix = params.Value("FIELDPOSTFIX");
+    field_tag_params_.encoding = EncodeParam(params);
     field_tag_params_.list = params.Handle();
   }
   return field_tag_params_;
@@ -333,13 +334,15 @@ void TQuill::HandleFieldTags(TPageProducer& sender, TTag, const std::string& tag
     for (int i = 0; i < count; ++i) {
       TField& field = dataset->Field(i);
       replace_text += p.field_prefix;
-      replace_text += field.DisplayLabel().empty() ? field.FieldName() : field.DisplayLabel();
+      AppendEncoded(replace_text,
+                    field.DisplayLabel().empty() ? field.FieldName() : field.DisplayLabel(),
+                    p.encoding);
       replace_text += p.field_postfix;
     }
   } else if (dataset->Active()) {
     for (int i = 0; i < count; ++i) {
       replace_text += p.field_prefix;
-      replace_text += dataset->Field(i).DisplayText();
+      AppendEncoded(replace_text, dataset->Field(i).DisplayText(), p.encoding);
       replace_text += p.field_postfix;
     }
   }

@@ -28,6 +28,7 @@
 #include "base/variant.h"
 #include "script_object/auto_object.h"
 #include "script_object/page_producer.h"
+#include "script_object/text_encoding.h"
 
 namespace quill {
 
@@ -118,7 +119,9 @@ class TQuill final : public TASPObject {
   int DatasetCount() const { return static_cast<int>(datasets_.size()); }
   TMySQLDataset* DatasetAt(int index) const { return datasets_.at(static_cast<size_t>(index)).second.get(); }
 
-  // The tag handler of the producers: FIELDNAMES and FIELDVALUES.
+  // The tag handler of the producers: FIELDNAMES and FIELDVALUES, each name
+  // or value encoded as the tag's ENCODE parameter says (none without it;
+  // an unknown encoding raises EConvertError).
   void HandleFieldTags(TPageProducer& sender, TTag tag, const std::string& tag_name,
                        const TStringList& params, std::string& replace_text);
 
@@ -156,12 +159,13 @@ class TQuill final : public TASPObject {
   void RenderTemplate(TDataSetPageProducer& producer, bool is_file, const std::string& html,
                       std::string& out);
 
-  // The four parameters of a field tag, read once per parameter list. A
-  // list is known by its handle, which no other list ever gets, so a parsed
-  // body's list is read once for all rows.
+  // The parameters of a field tag, read once per parameter list. A list is
+  // known by its handle, which no other list ever gets, so a parsed body's
+  // list is read once for all rows.
   struct FieldTagParams {
     ObjectHandle list = kNoHandle;
     std::string prefix, postfix, field_prefix, field_postfix;
+    TTextEncoding encoding = TTextEncoding::None;  // of each name or value
   };
   const FieldTagParams& ReadFieldTagParams(const TStringList& params);
 

@@ -2,14 +2,12 @@
 <!--#include file="shop.inc"-->
 <%
 // The customers, one row each, rendered by ContentTable through the shop's
-// own templates. ContentTable inserts field texts as they are, so the query
-// hands over the names and cities HTML-escaped (SqlHtml); the other columns
-// are numbers.
+// own templates. The template escapes the names and cities itself
+// (ENCODE=HTML); the other columns are numbers.
 var q = ShopConnect();
 var list = q.Dataset('customer_list', '');
 list.SQL.text =
-    'select c.id, ' + SqlHtml('c.name') + ' as name, ' + SqlHtml('c.city') + ' as city, ' +
-    'count(distinct o.id) as orders, ' +
+    'select c.id, c.name, c.city, count(distinct o.id) as orders, ' +
     "format(coalesce(sum(case when o.status <> 'cancelled' then l.quantity * l.price end), 0), 2) as spent " +
     'from customers c left join orders o on o.customer_id = c.id ' +
     'left join order_lines l on l.order_id = o.id ' +
@@ -21,8 +19,8 @@ var head =
     '<thead><tr><th class="num">No.</th><th>Customer</th><th>City</th>' +
     '<th class="num">Orders</th><th class="num">Spent</th></tr></thead>\n<tbody>\n';
 var row =
-    '<tr><td class="num"><#id></td><td><a href="customer.asp?id=<#id>"><#name></a></td>' +
-    '<td><#city></td><td class="num"><#orders></td><td class="num"><#spent></td></tr>\n';
+    '<tr><td class="num"><#id></td><td><a href="customer.asp?id=<#id>"><#name ENCODE=HTML></a></td>' +
+    '<td><#city ENCODE=HTML></td><td class="num"><#orders></td><td class="num"><#spent></td></tr>\n';
 var foot = '</tbody>\n</table>\n';
 
 PageStart('Customers', 'customers');

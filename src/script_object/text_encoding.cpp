@@ -1,0 +1,263 @@
+// The ENCODE encodings of template tags. Each walks the text once and
+// appends to the output; HTML and JSON append runs of bytes that need no
+// escape in one piece, since most field texts need none.
+#include "script_object/text_encoding.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "base/errors.h"
+#include "base/utf8.h"
+
+namespace quill {
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+constexpr char kLowerHex[] = "0123456789abcdef";
+
+bool IsAsciiAlnum(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// The code points above U+007F of the Unicode categories L (letters) and M
+// (combining marks), as ranges; unassigned code points between two such
+// ranges are counted in, so that the table stays short. Generated from the
+// Unicode 14.0 character database.
+struct CodeRange {
+  char32_t first, last;
+};
+constexpr CodeRange kLetters[] = {
+    {0xAA, 0xAA}, {0xB5, 0xB5}, {0xBA, 0xBA}, {0xC0, 0xD6}, {0xD8, 0xF6}, {0xF8, 0x2C1},
+    {0x2C6, 0x2D1}, {0x2E0, 0x2E4}, {0x2EC, 0x2EC}, {0x2EE, 0x2EE}, {0x300, 0x374}, {0x376, 0x37D},
+    {0x37F, 0x37F}, {0x386, 0x386}, {0x388, 0x3F5}, {0x3F7, 0x481}, {0x483, 0x559}, {0x560, 0x588},
+    {0x591, 0x5BD}, {0x5BF, 0x5BF}, {0x5C1, 0x5C2}, {0x5C4, 0x5C5}, {0x5C7, 0x5F2}, {0x610, 0x61A},
+    {0x620, 0x65F}, {0x66E, 0x6D3}, {0x6D5, 0x6DC}, {0x6DF, 0x6E8}, {0x6EA, 0x6EF}, {0x6FA, 0x6FC},
+    {0x6FF, 0x6FF}, {0x710, 0x7B1}, {0x7CA, 0x7F5}, {0x7FA, 0x7FD}, {0x800, 0x82D}, {0x840, 0x85B},
+    {0x860, 0x887}, {0x889, 0x88E}, {0x898, 0x8E1}, {0x8E3, 0x963}, {0x971, 0x9E3}, {0x9F0, 0x9F1},
+    {0x9FC, 0x9FC}, {0x9FE, 0xA5E}, {0xA70, 0xA75}, {0xA81, 0xAE3}, {0xAF9, 0xB63}, {0xB71, 0xB71},
+    {0xB82, 0xBD7}, {0xC00, 0xC63}, {0xC80, 0xC83}, {0xC85, 0xCE3}, {0xCF1, 0xD4E}, {0xD54, 0xD57},
+    {0xD5F, 0xD63}, {0xD7A, 0xDDF}, {0xDF2, 0xDF3}, {0xE01, 0xE3A}, {0xE40, 0xE4E}, {0xE81, 0xECD},
+    {0xEDC, 0xF00}, {0xF18, 0xF19}, {0xF35, 0xF35}, {0xF37, 0xF37}, {0xF39, 0xF39}, {0xF3E, 0xF84},
+    {0xF86, 0xFBC}, {0xFC6, 0xFC6}, {0x1000, 0x103F}, {0x1050, 0x108F}, {0x109A, 0x109D},
+    {0x10A0, 0x10FA}, {0x10FC, 0x135F}, {0x1380, 0x138F}, {0x13A0, 0x13FD}, {0x1401, 0x166C},
+    {0x166F, 0x167F}, {0x1681, 0x169A}, {0x16A0, 0x16EA}, {0x16F1, 0x1734}, {0x1740, 0x17D3},
+    {0x17D7, 0x17D7}, {0x17DC, 0x17DD}, {0x180B, 0x180D}, {0x180F, 0x180F}, {0x1820, 0x193B},
+    {0x1950, 0x19C9}, {0x1A00, 0x1A1B}, {0x1A20, 0x1A7F}, {0x1AA7, 0x1AA7}, {0x1AB0, 0x1B4C},
+    {0x1B6B, 0x1B73}, {0x1B80, 0x1BAF}, {0x1BBA, 0x1BF3}, {0x1C00, 0x1C37}, {0x1C4D, 0x1C4F},
+    {0x1C5A, 0x1C7D}, {0x1C80, 0x1CBF}, {0x1CD0, 0x1CD2}, {0x1CD4, 0x1FBC}, {0x1FBE, 0x1FBE},
+    {0x1FC2, 0x1FCC}, {0x1FD0, 0x1FDB}, {0x1FE0, 0x1FEC}, {0x1FF2, 0x1FFC}, {0x2071, 0x2071},
+    {0x207F, 0x207F}, {0x2090, 0x209C}, {0x20D0, 0x20F0}, {0x2102, 0x2102}, {0x2107, 0x2107},
+    {0x210A, 0x2113}, {0x2115, 0x2115}, {0x2119, 0x211D}, {0x2124, 0x2124}, {0x2126, 0x2126},
+    {0x2128, 0x2128}, {0x212A, 0x212D}, {0x212F, 0x2139}, {0x213C, 0x213F}, {0x2145, 0x2149},
+    {0x214E, 0x214E}, {0x2183, 0x2184}, {0x2C00, 0x2CE4}, {0x2CEB, 0x2CF3}, {0x2D00, 0x2D6F},
+    {0x2D7F, 0x2DFF}, {0x2E2F, 0x2E2F}, {0x3005, 0x3006}, {0x302A, 0x302F}, {0x3031, 0x3035},
+    {0x303B, 0x303C}, {0x3041, 0x309A}, {0x309D, 0x309F}, {0x30A1, 0x30FA}, {0x30FC, 0x318E},
+    {0x31A0, 0x31BF}, {0x31F0, 0x31FF}, {0x3400, 0x4DBF}, {0x4E00, 0xA48C}, {0xA4D0, 0xA4FD},
+    {0xA500, 0xA60C}, {0xA610, 0xA61F}, {0xA62A, 0xA672}, {0xA674, 0xA67D}, {0xA67F, 0xA6E5},
+    {0xA6F0, 0xA6F1}, {0xA717, 0xA71F}, {0xA722, 0xA788}, {0xA78B, 0xA827}, {0xA82C, 0xA82C},
+    {0xA840, 0xA873}, {0xA880, 0xA8C5}, {0xA8E0, 0xA8F7}, {0xA8FB, 0xA8FB}, {0xA8FD, 0xA8FF},
+    {0xA90A, 0xA92D}, {0xA930, 0xA953}, {0xA960, 0xA9C0}, {0xA9CF, 0xA9CF}, {0xA9E0, 0xA9EF},
+    {0xA9FA, 0xAA4D}, {0xAA60, 0xAA76}, {0xAA7A, 0xAADD}, {0xAAE0, 0xAAEF}, {0xAAF2, 0xAB5A},
+    {0xAB5C, 0xAB69}, {0xAB70, 0xABEA}, {0xABEC, 0xABED}, {0xAC00, 0xD7FB}, {0xF900, 0xFB28},
+    {0xFB2A, 0xFBB1}, {0xFBD3, 0xFD3D}, {0xFD50, 0xFDC7}, {0xFDF0, 0xFDFB}, {0xFE00, 0xFE0F},
+    {0xFE20, 0xFE2F}, {0xFE70, 0xFEFC}, {0xFF21, 0xFF3A}, {0xFF41, 0xFF5A}, {0xFF66, 0xFFDC},
+    {0x10000, 0x100FA}, {0x101FD, 0x102E0}, {0x10300, 0x1031F}, {0x1032D, 0x10340},
+    {0x10342, 0x10349}, {0x10350, 0x1039D}, {0x103A0, 0x103CF}, {0x10400, 0x1049D},
+    {0x104B0, 0x10563}, {0x10570, 0x10855}, {0x10860, 0x10876}, {0x10880, 0x1089E},
+    {0x108E0, 0x108F5}, {0x10900, 0x10915}, {0x10920, 0x10939}, {0x10980, 0x109B7},
+    {0x109BE, 0x109BF}, {0x10A00, 0x10A3F}, {0x10A60, 0x10A7C}, {0x10A80, 0x10A9C},
+    {0x10AC0, 0x10AC7}, {0x10AC9, 0x10AE6}, {0x10B00, 0x10B35}, {0x10B40, 0x10B55},
+    {0x10B60, 0x10B72}, {0x10B80, 0x10B91}, {0x10C00, 0x10CF2}, {0x10D00, 0x10D27},
+    {0x10E80, 0x10EAC}, {0x10EB0, 0x10F1C}, {0x10F27, 0x10F50}, {0x10F70, 0x10F85},
+    {0x10FB0, 0x10FC4}, {0x10FE0, 0x11046}, {0x11070, 0x110BA}, {0x110C2, 0x110C2},
+    {0x110D0, 0x110E8}, {0x11100, 0x11134}, {0x11144, 0x11173}, {0x11176, 0x111C4},
+    {0x111C9, 0x111CC}, {0x111CE, 0x111CF}, {0x111DA, 0x111DA}, {0x111DC, 0x111DC},
+    {0x11200, 0x11237}, {0x1123E, 0x112A8}, {0x112B0, 0x112EA}, {0x11300, 0x1144A},
+    {0x1145E, 0x114C5}, {0x114C7, 0x114C7}, {0x11580, 0x115C0}, {0x115D8, 0x11640},
+    {0x11644, 0x11644}, {0x11680, 0x116B8}, {0x11700, 0x1172B}, {0x11740, 0x1183A},
+    {0x118A0, 0x118DF}, {0x118FF, 0x11943}, {0x119A0, 0x119E1}, {0x119E3, 0x11A3E},
+    {0x11A47, 0x11A99}, {0x11A9D, 0x11A9D}, {0x11AB0, 0x11C40}, {0x11C72, 0x11D47},
+    {0x11D60, 0x11D98}, {0x11EE0, 0x11EF6}, {0x11FB0, 0x11FB0}, {0x12000, 0x12399},
+    {0x12480, 0x12FF0}, {0x13000, 0x1342E}, {0x14400, 0x16A5E}, {0x16A70, 0x16ABE},
+    {0x16AD0, 0x16AF4}, {0x16B00, 0x16B36}, {0x16B40, 0x16B43}, {0x16B63, 0x16E7F},
+    {0x16F00, 0x16FE1}, {0x16FE3, 0x1BC99}, {0x1BC9D, 0x1BC9E}, {0x1CF00, 0x1CF46},
+    {0x1D165, 0x1D169}, {0x1D16D, 0x1D172}, {0x1D17B, 0x1D182}, {0x1D185, 0x1D18B},
+    {0x1D1AA, 0x1D1AD}, {0x1D242, 0x1D244}, {0x1D400, 0x1D6C0}, {0x1D6C2, 0x1D6DA},
+    {0x1D6DC, 0x1D6FA}, {0x1D6FC, 0x1D714}, {0x1D716, 0x1D734}, {0x1D736, 0x1D74E},
+    {0x1D750, 0x1D76E}, {0x1D770, 0x1D788}, {0x1D78A, 0x1D7A8}, {0x1D7AA, 0x1D7C2},
+    {0x1D7C4, 0x1D7CB}, {0x1DA00, 0x1DA36}, {0x1DA3B, 0x1DA6C}, {0x1DA75, 0x1DA75},
+    {0x1DA84, 0x1DA84}, {0x1DA9B, 0x1E13D}, {0x1E14E, 0x1E14E}, {0x1E290, 0x1E2EF},
+    {0x1E7E0, 0x1E8C4}, {0x1E8D0, 0x1E94B}, {0x1EE00, 0x1EEBB}, {0x20000, 0x3134A},
+    {0xE0100, 0xE01EF},
+};
+
+bool IsOtherScriptLetter(char32_t cp) {
+  const auto* it = std::upper_bound(std::begin(kLetters), std::end(kLetters), cp,
+                                    [](char32_t c, const CodeRange& r) { return c < r.first; });
+  return it != std::begin(kLetters) && cp <= std::prev(it)->last;
+}
+
+// The HTML entity of & < > " ', or null for any other byte.
+const char* HtmlEntity(unsigned char c) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    case '\'': return "&#39;";
+    default: return nullptr;
+  }
+}
+
+// "&#xHH;" with the code point in upper-case hex, no leading zeros.
+void AppendNumericReference(std::string& out, char32_t cp) {
+  char digits[8];
+  int n = 0;
+  do {
+    digits[n++] = kHex[cp & 15];
+    cp >>= 4;
+  } while (cp != 0);
+  out += "&#x";
+  while (n > 0) out += digits[--n];
+  out += ';';
+}
+
+void AppendHTML(std::string& out, std::string_view text) {
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* entity = HtmlEntity(static_cast<unsigned char>(text[i]));
+    if (entity == nullptr) continue;
+    out.append(text, run, i - run);
+    out += entity;
+    run = i + 1;
+  }
+  out.append(text, run, text.size() - run);
+}
+
+void AppendAttr(std::string& out, std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (IsAsciiAlnum(c) || c == '-' || c == '_' || c == '.') {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    if (const char* entity = HtmlEntity(c)) {
+      out += entity;
+      ++i;
+      continue;
+    }
+    char32_t cp = c;
+    size_t length = 1;
+    if (c >= 0x80) {
+      length = Utf8CharAt(text, i, &cp);
+      if (length == 0) {
+        length = 1;
+        cp = 0xFFFD;
+      } else if (IsOtherScriptLetter(cp)) {
+        out.append(text, i, length);
+        i += length;
+        continue;
+      }
+    }
+    AppendNumericReference(out, cp);
+    i += length;
+  }
+}
+
+void AppendURL(std::string& out, std::string_view text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (IsAsciiAlnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+}
+
+void AppendJSON(std::string& out, std::string_view text) {
+  size_t run = 0;
+  auto escape = [&](size_t i, size_t length, std::string_view with) {
+    out.append(text, run, i - run);
+    out += with;
+    run = i + length;
+  };
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      char32_t cp;
+      const size_t length = Utf8CharAt(text, i, &cp);
+      if (length == 0) {
+        escape(i, 1, "\\ufffd");
+        ++i;
+      } else if (cp == 0x2028 || cp == 0x2029) {
+        escape(i, length, cp == 0x2028 ? "\\u2028" : "\\u2029");
+        i += length;
+      } else {
+        i += length;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"': escape(i, 1, "\\\""); break;
+      case '\\': escape(i, 1, "\\\\"); break;
+      case '\b': escape(i, 1, "\\b"); break;
+      case '\f': escape(i, 1, "\\f"); break;
+      case '\n': escape(i, 1, "\\n"); break;
+      case '\r': escape(i, 1, "\\r"); break;
+      case '\t': escape(i, 1, "\\t"); break;
+      default:
+        if (c < 0x20 || c == 0x7F || c == '<' || c == '>' || c == '&' || c == '\'') {
+          out.append(text, run, i - run);
+          out += "\\u00";
+          out += kLowerHex[c >> 4];
+          out += kLowerHex[c & 15];
+          run = i + 1;
+        }
+    }
+    ++i;
+  }
+  out.append(text, run, text.size() - run);
+}
+
+}  // namespace
+
+TTextEncoding TextEncodingByName(std::string_view name) {
+  static constexpr struct {
+    const char* name;
+    TTextEncoding encoding;
+  } kNames[] = {{"NONE", TTextEncoding::None},
+                {"HTML", TTextEncoding::HTML},
+                {"ATTR", TTextEncoding::Attr},
+                {"URL", TTextEncoding::URL},
+                {"JSON", TTextEncoding::JSON}};
+  for (const auto& entry : kNames) {
+    if (SameText(name, entry.name)) return entry.encoding;
+  }
+  throw EConvertError("'" + std::string(name) +
+                      "' is not a valid encoding (HTML, ATTR, URL, JSON or NONE)");
+}
+
+TTextEncoding EncodeParam(const TStringList& params) {
+  const int at = params.IndexOfName("ENCODE");
+  return at < 0 ? TTextEncoding::None : TextEncodingByName(params.ValueFromIndex(at));
+}
+
+bool IsOnlyEncodeParam(const TStringList& params) {
+  return params.Count() == 1 && params.IndexOfName("ENCODE") == 0;
+}
+
+void AppendEncoded(std::string& out, std::string_view text, TTextEncoding encoding) {
+  switch (encoding) {
+    case TTextEncoding::None: out += text; break;
+    case TTextEncoding::HTML: AppendHTML(out, text); break;
+    case TTextEncoding::Attr: AppendAttr(out, text); break;
+    case TTextEncoding::URL: AppendURL(out, text); break;
+    case TTextEncoding::JSON: AppendJSON(out, text); break;
+  }
+}
+
+}  // namespace quill
