@@ -455,7 +455,11 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   // column. Cancel restores the cached row from the copy. Delete sends
   // SQLDelete and removes the row. A template without statements sends
   // nothing and adds or removes no row. A refused statement leaves the
-  // state, the copy and the Modified flags as they were.
+  // state, the copy and the Modified flags as they were. An UPDATE or
+  // DELETE of these templates keyed by a key-condition macro must match a
+  // row (connections count matched rows), else it fails with
+  // kMsgRowNotFound; keyed by every column it gets LIMIT 1, so that it
+  // never writes an identical twin of the row as well.
   void HookEditStart() override;
   void HookInsertStart() override;
   void HookCancel() override;
