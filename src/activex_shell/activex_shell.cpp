@@ -386,6 +386,8 @@ Variant shell_value(TObject* object) {
 
 std::string value_text(const Variant& value) {
   if (value.IsClear()) return std::string();
+  // An array has no text; taking it as "" would drop it without a word.
+  if (value.IsArray()) throw EVariantError("An array cannot be used as a text value");
   try {
     return value.AsString();
   } catch (...) {

@@ -84,13 +84,35 @@ Variant Read(TField& field, Tshell_field_method verb) {
   }
 }
 
-// One byte per element, from the array's low bound to its high bound: the
-// low 8 bits of each element's integer value.
+// One byte per element, from the array's low bound to its high bound. An
+// element that is no whole number from 0 to 255 fails: cutting it to a byte
+// would store something else than the script gave.
 std::string BytesOf(const VariantArray& array) {
   std::string bytes;
   bytes.reserve(array.Items.size());
-  for (const Variant& item : array.Items) bytes += static_cast<char>(item.AsInteger() & 0xFF);
+  for (size_t i = 0; i < array.Items.size(); ++i) {
+    const Variant& item = array.Items[i];
+    const double number = item.IsNumeric() ? item.AsDouble() : -1;
+    if (!(number >= 0 && number <= 255) || number != static_cast<double>(static_cast<int>(number))) {
+      throw EVariantError("Element " + std::to_string(i + static_cast<size_t>(array.LowBound)) +
+                          " of the byte array is not a byte value (0 to 255)");
+    }
+    bytes += static_cast<char>(static_cast<int>(number));
+  }
   return bytes;
+}
+
+// Writes a script value into a field: an array as the bytes of a blob field
+// (any other field refuses it), anything else through SetAsVariant.
+void WriteValue(TField& field, const Variant& value) {
+  if (!value.IsArray()) {
+    field.SetAsVariant(value);
+    return;
+  }
+  if (!field.IsBlob()) {
+    throw EVariantError("Field '" + field.FieldName() + "' cannot take an array value");
+  }
+  field.SetAsString(BytesOf(value.RawArray()));
 }
 
 }  // namespace
@@ -145,9 +167,12 @@ void Tactivex_shell_field::set_property(const std::string& name, const Variant& 
   switch (verb) {
     case f_asstring: f->SetAsString(value_text(value)); return;
     case f_asblob:
-      if (value.IsArray() && f->IsBlob()) f->SetAsString(BytesOf(value.RawArray()));
+      if (!f->IsBlob()) {
+        throw EVariantError("Field '" + f->FieldName() + "' is not a blob field");
+      }
+      WriteValue(*f, value);
       return;
-    default: f->SetAsVariant(value); return;  // the empty name and value
+    default: WriteValue(*f, value); return;  // the empty name and value
   }
 }
 

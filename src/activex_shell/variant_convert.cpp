@@ -294,6 +294,9 @@ BSTR StringToBstr(std::string_view text) {
 }
 
 Variant arg_to_value(const VARIANT& arg) {
+  // Arrays of any element type, by value (what a page host passes for a
+  // script array) or by reference, arrive as arrays: never as nothing.
+  if ((arg.vt & VT_ARRAY) && !(arg.vt & (VT_VECTOR | VT_RESERVED))) return Convert(arg, 0);
   switch (arg.vt) {
     case VT_I2:
     case VT_I4:
@@ -312,10 +315,6 @@ Variant arg_to_value(const VARIANT& arg) {
     case VT_UNKNOWN: return ScalarToValue(arg);
     case VT_DATE: return Variant(arg.date);
     case VT_I1: return CharText(arg.cVal);
-    case VT_ARRAY: return ArrayToValue(arg.parray, VT_EMPTY, 0);
-    case VT_BYREF | VT_ARRAY:
-      if (arg.pparray == nullptr) Fail("Variant reference is null");
-      return ArrayToValue(*arg.pparray, VT_EMPTY, 0);
     case VT_BYREF | VT_VARIANT: return Convert(arg, 0);
     case VT_BYREF | VT_I1: return ByRefText(arg.pcVal);
     case VT_BYREF | VT_DATE:

@@ -49,18 +49,18 @@ BSTR StringToBstr(std::string_view text);
 //   VT_I1                                                String of one character:
 //                                                        the byte, read as Latin-1
 //                                                        when it is not ASCII
-//   VT_ARRAY (no element type)                           Array (a copy)
+//   VT_ARRAY with or without an element type, by value   Array (a copy)
 //   VT_BYREF | any scalar type above but VT_I1           as by value
 //   VT_BYREF | VT_VARIANT                                VariantToValue of the
 //                                                        referenced VARIANT
 //   VT_BYREF | VT_I1                                     String: the bytes up to the
 //                                                        first NUL, at most
 //                                                        kMaxByRefCharText bytes
-//   VT_BYREF | VT_ARRAY (no element type)                Array (a copy)
-//   anything else (VT_EMPTY, VT_NULL, VT_I8, VT_DECIMAL,
-//   arrays by value with an element type, ...)           Empty
+//   VT_BYREF | VT_ARRAY with or without an element type  Array (a copy)
+//   anything else (VT_EMPTY, VT_NULL, VT_I8, VT_DECIMAL, ...) Empty
 // The caller's VARIANT is never changed. Raises EVariantError for a null
-// reference or an array that is not one-dimensional.
+// reference or an array that is not one-dimensional or whose elements
+// cannot be read.
 Variant arg_to_value(const VARIANT& arg);
 
 // Every value a VARIANT can carry, as faithfully as Variant allows:

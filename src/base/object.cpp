@@ -44,8 +44,12 @@ bool TClassInfo::InheritsFrom(const TClassInfo& other) const {
 TObject::TObject() {
   HandleTable& t = Table();
   std::lock_guard<std::mutex> lock(t.mutex);
-  handle_ = t.next++;
-  if (t.next == kNoHandle) t.next = 1;
+  // After the counter wraps, a handle still held by a live object is
+  // skipped: two objects must never share one.
+  do {
+    handle_ = t.next++;
+    if (t.next == kNoHandle) t.next = 1;
+  } while (t.objects.contains(handle_));
   t.objects.emplace(handle_, Disguise(this));
 }
 
@@ -64,6 +68,12 @@ TObject* ResolveHandle(ObjectHandle handle) {
   std::lock_guard<std::mutex> lock(t.mutex);
   auto it = t.objects.find(handle);
   return it == t.objects.end() ? nullptr : Reveal(it->second);
+}
+
+void SetNextHandleForTesting(ObjectHandle next) {
+  HandleTable& t = Table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  t.next = next == kNoHandle ? 1 : next;
 }
 
 size_t LiveObjectCount() {

@@ -7,9 +7,9 @@
 // which the shells treat as "nothing wrapped". The handle is also the
 // object's identity wherever one must be handed across the script boundary.
 //
-// Handles are never reused within a process (a 32-bit counter that skips 0
-// would need four billion objects to wrap), so a stale handle can never name
-// a different, newer object.
+// Handles come from a 32-bit counter that skips 0. Should it ever wrap, it
+// skips the handles live objects still hold, so no two live objects share a
+// handle.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +60,10 @@ class TObject {
 // The table lock is held only for the lookup: callers that may race with the
 // object's destruction on another thread must hold the object's own lock.
 TObject* ResolveHandle(ObjectHandle handle);
+
+// Makes `next` the next handle the counter tries (0 counts as 1); tests use
+// it to reach the wrap of the counter.
+void SetNextHandleForTesting(ObjectHandle next);
 
 // Number of live objects; tests use it to prove that nothing leaked.
 size_t LiveObjectCount();

@@ -65,7 +65,8 @@ class TRecordBuffer {
 //   ftString, ftVariant, ftUnknown            Text
 //   ftSmallint, ftInteger, ftWord, ftAutoInc  Integer (32-bit range)
 //   ftLargeint                                Integer
-//   ftFloat                                   Float
+//   ftFloat                                   Float, and Text when the
+//                                             value is an exact decimal text
 //   ftDate, ftTime, ftDateTime                DateTime (date: no fraction,
 //                                             time: day 0 and a fraction)
 // Blob and memo fields move their bytes through streams instead.

@@ -24,6 +24,20 @@ constexpr uint32_t kInsertIdFrom = 32112;
 // Statements shorter than this are no statements (a stray ";" and such).
 constexpr size_t kShortestStatement = 3;
 
+// Marks the statements of a post or delete as writes of the current row
+// while they run.
+class RowWriteScope {
+ public:
+  explicit RowWriteScope(bool& flag) : flag_(flag), saved_(flag) { flag_ = true; }
+  ~RowWriteScope() { flag_ = saved_; }
+  RowWriteScope(const RowWriteScope&) = delete;
+  RowWriteScope& operator=(const RowWriteScope&) = delete;
+
+ private:
+  bool& flag_;
+  bool saved_;
+};
+
 }  // namespace
 
 // --- Statements -------------------------------------------------------------------
@@ -39,16 +53,34 @@ bool TMySQLDataset::ExecStatements(const TStringList& lines, bool expand, bool d
 
 bool TMySQLDataset::ExecStatement(std::string_view sql, bool expand, bool defer) {
   std::string text(sql);
+  bool keyed_row = false;
   if (expand) {
     if (macros_enabled_) macros_->ParseSQL(text, MacroDel(), true);
+    expansion_ = TExpansionNotes{};
     text = ExpandSQL(text, true);
     if (const size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+    keyed_row = writing_row_ && expansion_.KeyCondition && IsRowWrite(text);
+    // A condition over every column may match identical twins of the row;
+    // the write must still touch one row only.
+    if (keyed_row && expansion_.AllColumnsKey && !expansion_.Limit) text += " LIMIT 1";
   }
   if (text.size() < kShortestStatement) return true;
   if (defer) {
     pending_.Add(std::move(text));
+    pending_keyed_.resize(static_cast<size_t>(pending_.Count()), false);
+    pending_keyed_.back() = keyed_row;
     return true;
   }
+  SendNow(std::move(text), keyed_row);
+  return true;
+}
+
+bool TMySQLDataset::IsRowWrite(std::string_view sql) {
+  const std::string word = UpperCase(ExtractWord(1, sql, " \t\r\n("));
+  return word == "UPDATE" || word == "DELETE";
+}
+
+void TMySQLDataset::SendNow(std::string text, bool keyed_row) {
   const ui::BusyCursor busy;
   EnsureLink();
   if (OnExecSQL) {
@@ -61,19 +93,23 @@ bool TMySQLDataset::ExecStatement(std::string_view sql, bool expand, bool defer)
       text.back() == ';') {
     text.pop_back();
   }
-  SendStatement(text);
-  return true;
+  SendStatement(text, keyed_row);
 }
 
-void TMySQLDataset::SendStatement(const std::string& sql) {
+void TMySQLDataset::SendStatement(const std::string& sql, bool keyed_row) {
   if (server_ == nullptr || link_ == nullptr) throw EDatabaseError("No server connection");
   const uint32_t version = server_->IntVer();
+  SelectOwnDatabase();
   if (!ClientRealQuery(link_, sql)) RaiseServerError(link_, "", version);
-  affected_rows_ = std::to_string(ClientAffectedRows(link_));
+  const uint64_t affected = ClientAffectedRows(link_);
+  affected_rows_ = std::to_string(affected);
   last_insert_id_ = version < kInsertIdFrom ? "0" : std::to_string(ClientInsertId(link_));
   // Rows left unread would put the link out of step with the server.
   MySQLResult rows = ClientUseResult(link_);
   rows.Free();
+  // Connections count matched rows (found-rows flag): 0 means the row the
+  // statement was keyed on is no longer there as it was read.
+  if (keyed_row && affected == 0) throw EDatabaseError(kMsgRowNotFound);
 }
 
 void TMySQLDataset::ApplyPending() {
@@ -81,9 +117,16 @@ void TMySQLDataset::ApplyPending() {
   // refusal loses nothing and nothing is ever sent twice.
   while (pending_.Count() > 0) {
     const std::string sql = pending_[0];
-    ExecStatement(sql, false, false);
+    const bool keyed_row = !pending_keyed_.empty() && pending_keyed_.front();
+    SendNow(sql, keyed_row);
     pending_.Delete(0);
+    if (!pending_keyed_.empty()) pending_keyed_.erase(pending_keyed_.begin());
   }
+}
+
+void TMySQLDataset::DiscardPending() {
+  pending_.Clear();
+  pending_keyed_.clear();
 }
 
 bool TMySQLDataset::RunTemplate(const TStringList& lines) {
@@ -144,12 +187,52 @@ void TMySQLDataset::HookPost() {
   if (State() == dsEdit) {
     // The cached row holds the new values already. Nothing written, nothing
     // to send: the default update would have an empty set list.
-    if (AnyColumnModified()) RunTemplate(*sql_update_);
+    if (AnyColumnModified()) {
+      const RowWriteScope row_write(writing_row_);
+      RunTemplate(*sql_update_);
+    }
   } else if (State() == dsInsert) {
     if (RunTemplate(*sql_insert_)) AddInsertedRow();
   }
   edit_start_copy_.reset();
   for (int i = 0; i < ColumnCount(); ++i) ColumnInfo(i).Modified = false;
+}
+
+TMySQLDataset::TRecordValues TMySQLDataset::SaveRecordValues() const {
+  TRecordValues saved;
+  const auto* active = static_cast<const TMySQLRecord*>(ActiveRecordBuffer());
+  if (active == nullptr) return saved;
+  saved.Cells = std::make_unique<TMySQLRecord>(active->Columns());
+  saved.Cells->CopyFrom(*active);
+  // Blobs of a cached row being edited live in the row.
+  if (State() == dsEdit && CursorInRows()) {
+    const TRecordView row = rows_->View(cursor_);
+    for (int i = 0; i < row.Columns() && i < saved.Cells->Columns(); ++i) {
+      const TCell cell = row.Cell(i);
+      saved.Cells->SetCell(i, cell.Null ? std::nullopt : std::optional<std::string_view>(cell.Bytes));
+    }
+  }
+  saved.Modified.reserve(static_cast<size_t>(ColumnCount()));
+  for (int i = 0; i < ColumnCount(); ++i) saved.Modified.push_back(ColumnInfo(i).Modified);
+  return saved;
+}
+
+void TMySQLDataset::RestoreRecordValues(const TRecordValues& saved) {
+  auto* active = static_cast<TMySQLRecord*>(ActiveRecordBuffer());
+  if (active == nullptr || saved.Cells == nullptr || saved.Cells->Columns() != active->Columns() ||
+      saved.Modified.size() != static_cast<size_t>(ColumnCount())) {
+    return;
+  }
+  const bool in_row = State() == dsEdit && CursorInRows();
+  for (int i = 0; i < active->Columns(); ++i) {
+    const TCell cell = saved.Cells->Cell(i);
+    const std::optional<std::string_view> value =
+        cell.Null ? std::nullopt : std::optional<std::string_view>(cell.Bytes);
+    active->SetCell(i, value);
+    if (in_row) rows_->SetCell(cursor_, i, value);
+  }
+  for (int i = 0; i < ColumnCount(); ++i) ColumnInfo(i).Modified = saved.Modified[static_cast<size_t>(i)];
+  DataEvent(TDataEvent::RecordChange);
 }
 
 void TMySQLDataset::AddInsertedRow() {
@@ -161,8 +244,7 @@ void TMySQLDataset::AddInsertedRow() {
   for (int i = 0; i < ColumnCount() && i < buffer.Columns(); ++i) {
     TFieldInfo& info = ColumnInfo(i);
     const TCell cell = buffer.Cell(i);
-    const bool has_value = info.IsBlob() ? !cell.Bytes.empty() : !cell.Null;
-    if (!has_value || !info.Modified) continue;
+    if (cell.Null || !info.Modified) continue;
     if (info.Flags & kAutoIncrementFlag) {
       // The id of the last statement that really ran: with CachedUpdates
       // that is not this row's insert.
@@ -183,9 +265,17 @@ void TMySQLDataset::AddInsertedRow() {
 }
 
 void TMySQLDataset::HookDelete() {
+  // While an edit is open the key condition reads the row as it was before
+  // the edit (EditStartCopy); the copy and the flags stay until the server
+  // took the delete, so that a refused delete can still be cancelled.
+  bool ran = false;
+  {
+    const RowWriteScope row_write(writing_row_);
+    ran = RunTemplate(*sql_delete_);
+  }
   edit_start_copy_.reset();
   for (int i = 0; i < ColumnCount(); ++i) ColumnInfo(i).Modified = false;
-  if (!RunTemplate(*sql_delete_) || !CursorInRows()) return;
+  if (!ran || !CursorInRows()) return;
   rows_->Remove(cursor_);
   while (cursor_ >= RowsCount()) --cursor_;
   rows_->Renumber();

@@ -645,7 +645,9 @@ double TFloatField::AsFloat() const {
 
 std::string TFloatField::AsString() const {
   TFieldValue v;
-  return GetData(&v) ? FloatToStrDot(v.Float) : std::string();
+  if (!GetData(&v)) return std::string();
+  // An exact decimal keeps every digit of its text.
+  return v.Text.empty() ? FloatToStrDot(v.Float) : v.Text;
 }
 
 std::string TFloatField::GetText(bool display) const {
@@ -656,6 +658,7 @@ std::string TFloatField::GetText(bool display) const {
   // No regional currency symbol exists in this system; a currency field
   // shows two decimals with grouped thousands.
   if (Currency) return FormatFloat("#,##0.00", v.Float);
+  if (!v.Text.empty()) return v.Text;
   return FloatToStrGeneral(v.Float, Precision);
 }
 
@@ -666,10 +669,14 @@ void TFloatField::SetAsString(std::string_view text) {
   }
   double value = 0;
   if (!TryStrToFloatDot(text, &value)) throw EConvertError(InvalidFloatMessage(std::string(text)));
-  SetAsFloat(value);
+  // The text goes along: a dataset that keeps exact decimals stores it
+  // rather than the double's digits.
+  Store(value, text);
 }
 
-void TFloatField::SetAsFloat(double value) {
+void TFloatField::SetAsFloat(double value) { Store(value, {}); }
+
+void TFloatField::Store(double value, std::string_view text) {
   if (!std::isfinite(value)) {
     RangeError(FloatToStrDot(value), DisplayName(), FloatToStrDot(-1.7976931348623157e308),
                FloatToStrDot(1.7976931348623157e308));
@@ -680,6 +687,7 @@ void TFloatField::SetAsFloat(double value) {
   }
   TFieldValue v;
   v.Float = value;
+  v.Text.assign(text);
   SetData(&v);
 }
 
@@ -714,6 +722,8 @@ Variant TFloatField::AsVariant() const {
 void TFloatField::SetAsVariant(const Variant& value) {
   if (value.IsClear()) {
     Clear();
+  } else if (value.Type() == VarType::String) {
+    SetAsString(value.RawString());
   } else {
     SetAsFloat(value.AsDouble());
   }
@@ -847,9 +857,8 @@ void TBlobField::SetAsString(std::string_view text) {
 }
 
 void TBlobField::Clear() {
-  CheckWritable();
-  // A write stream empties the blob as it opens.
-  DataSet().OpenBlobStream(*this, TDataSet::TBlobStreamMode::Write);
+  // NULL, not empty bytes: an empty content is a value of its own.
+  TField::Clear();
 }
 
 Variant TBlobField::AsVariant() const {

@@ -301,7 +301,9 @@ class TLargeintField : public TNumericField {
 };
 
 // Doubles. Display text: general format with Precision significant digits
-// (15 by default) unless DisplayFormat is set.
+// (15 by default) unless DisplayFormat is set. A dataset that holds the
+// value as exact decimal text (TFieldValue::Text) shows that text instead,
+// and a text written with SetAsString reaches it unchanged.
 class TFloatField : public TNumericField {
   QUILL_DECLARE_CLASS()
 
@@ -325,6 +327,10 @@ class TFloatField : public TNumericField {
 
  protected:
   std::string GetText(bool display) const override;
+
+ private:
+  // Range checks, then writes the value with its text (empty: none).
+  void Store(double value, std::string_view text);
 };
 
 // Date and time of day together; TDateField and TTimeField keep one part.

@@ -8,7 +8,9 @@
 #include "mysql_dataset/mysql_dataset.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
+#include <charconv>
 #include <exception>
 #include <limits>
 
@@ -153,6 +155,41 @@ uint32_t Clamp32(uint64_t value) {
 // computed defaults alike in "show columns"; a computed one (current_timestamp(),
 // uuid()...) written back as text would be refused or stored as that text.
 enum class TDefaultKind : uint8_t { Literal, Expression, Undecided };
+
+bool IsDecimalType(uint8_t type) { return type == 0 || type == 246; }
+
+// The text a DECIMAL column with `scale` decimals takes and gives back: a
+// number given as text digit for digit (its fraction padded with zeros to
+// the scale, as the server shows it), a double in fixed notation with the
+// scale's digits. So the cached text is the server's.
+std::string DecimalText(const TFieldValue& value, uint32_t scale) {
+  scale = std::min<uint32_t>(scale, 38);
+  if (value.Text.empty()) {
+    std::array<char, 400> buffer{};
+    const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                            value.Float, std::chars_format::fixed,
+                                            static_cast<int>(scale));
+    if (error != std::errc()) return FloatToStrDot(value.Float);
+    return std::string(buffer.data(), end);
+  }
+  const std::string& text = value.Text;
+  // Only plain decimal notation is padded; anything else goes as given.
+  const size_t start = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  size_t point = std::string::npos;
+  for (size_t i = start; i < text.size(); ++i) {
+    if (text[i] == '.' && point == std::string::npos) {
+      point = i;
+    } else if (text[i] < '0' || text[i] > '9') {
+      return text;
+    }
+  }
+  const size_t fraction = point == std::string::npos ? 0 : text.size() - point - 1;
+  if (fraction >= scale) return text;
+  std::string out = text;
+  if (point == std::string::npos) out += '.';
+  out.append(scale - fraction, '0');
+  return out;
+}
 
 bool IsTemporalType(uint8_t type) {
   return type == 7 || type == 10 || type == 11 || type == 12 || type == 14;
@@ -447,6 +484,13 @@ void TMySQLDataset::EnsureLink() {
   server_->SelectDatabase(link_, database_name_);
 }
 
+void TMySQLDataset::SelectOwnDatabase() {
+  if (server_ == nullptr || link_ == nullptr || database_name_.empty()) return;
+  // Asking the library costs no round trip; selecting does.
+  if (ClientCurrentDb(link_) == database_name_) return;
+  server_->SelectDatabase(link_, database_name_);
+}
+
 void TMySQLDataset::ReleaseLink() {
   if (server_ == nullptr || link_ == nullptr) return;
   server_->DetachDataset(this);
@@ -480,6 +524,7 @@ void TMySQLDataset::DropResult() {
 void TMySQLDataset::FetchResult() {
   if (sql_->Count() == 0) throw EDatabaseError("Must have SQL");
   if (server_ == nullptr || link_ == nullptr) throw EDatabaseError("No server connection");
+  SelectOwnDatabase();
   TStringList statements;
   statements.Assign(*sql_);
   SplitStatements(statements);
@@ -726,13 +771,16 @@ void TMySQLDataset::BuildDefsFromColumns() {
       def.Set(faReadonly);
       def.InternalCalcField = true;
     }
-    if (info.Flags & kAutoIncrementFlag) {
+    const bool auto_increment = (info.Flags & kAutoIncrementFlag) != 0;
+    if (auto_increment) {
       def.Set(faReadonly);
-      def.DataType = ftAutoInc;
+      // A BIGINT or INT UNSIGNED counter passes 2^31: it stays a 64-bit
+      // field, which 32-bit ftAutoInc would cut.
+      if (def.DataType != ftLargeint) def.DataType = ftAutoInc;
     }
     // A default the server computes fills the column when the insert
     // leaves it out, so the script need not give it a value.
-    def.Required = (info.Flags & kNotNullFlag) != 0 && def.DataType != ftAutoInc &&
+    def.Required = (info.Flags & kNotNullFlag) != 0 && !auto_increment &&
                    !def.Has(faReadonly) && !info.ServerDefault;
     if (def.Required) def.Set(faRequired);
   }
@@ -926,7 +974,8 @@ bool TMySQLDataset::ReadFieldValue(const TField& field, TFieldValue* dest) {
   if (column < 0 || column >= ColumnCount() || column >= record->Columns()) return false;
   const TFieldInfo& info = ColumnInfo(column);
   const TFieldType type = field.DataType();
-  if (type == ftBlob || type == ftMemo) return !BlobView(field, *record).empty();
+  // An empty blob or text is a value; only NULL is none.
+  if (type == ftBlob || type == ftMemo) return !BlobCell(field, *record).Null;
   const TCell cell = record->Cell(column);
   // A blob column has no text value, except for a field that shows raw
   // bytes.
@@ -964,6 +1013,8 @@ bool TMySQLDataset::ReadFieldValue(const TField& field, TFieldValue* dest) {
       double value = 0;
       if (!TryStrToFloatDot(t, &value)) throw EConvertError(InvalidFloatMessage(std::string(t)));
       dest->Float = value;
+      // A DECIMAL's text is exact, its double may not be: the text goes along.
+      if (IsDecimalType(info.FieldType)) dest->Text.assign(t);
       break;
     }
     case ftDate:
@@ -1021,6 +1072,7 @@ std::string TMySQLDataset::FieldText(const TField& field, const TFieldInfo& info
     case ftLargeint:
       return std::to_string(value.Integer);
     case ftFloat:
+      if (IsDecimalType(info.FieldType)) return DecimalText(value, info.Decimals);
       return FloatToStrDot(value.Float);
     case ftDate:
       return DateToSqlText(value.DateTime);
@@ -1068,17 +1120,17 @@ std::unique_ptr<TStream> TMySQLDataset::OpenBlobStream(TField& field, TBlobStrea
   return std::make_unique<TMySQLBlobStream>(field, mode);
 }
 
-std::string_view TMySQLDataset::BlobView(const TField& field, const TRecordBuffer& buffer) const {
+TCell TMySQLDataset::BlobCell(const TField& field, const TRecordBuffer& buffer) const {
   if (&buffer != ActiveRecordBuffer()) return {};
   const int column = field.FieldNo() - 1;
   if (column < 0 || column >= ColumnCount()) return {};
   const auto& record = static_cast<const TMySQLRecord&>(buffer);
   if ((State() == dsBrowse || State() == dsEdit) && record.RowNumber >= 0 &&
       record.RowNumber < RowsCount()) {
-    return rows_->View(record.RowNumber).Cell(column).Bytes;
+    return rows_->View(record.RowNumber).Cell(column);
   }
   if (column >= record.Columns()) return {};
-  return record.Cell(column).Bytes;
+  return record.Cell(column);
 }
 
 void TMySQLDataset::SetBlobText(const TField& field, TRecordBuffer& buffer,

@@ -51,6 +51,11 @@
 
 namespace quill {
 
+// A generated update or delete found no row to write: the row was changed or
+// deleted by someone else since it was read.
+inline constexpr const char* kMsgRowNotFound =
+    "Row not found: it was changed or deleted by another user";
+
 // The description of one result column.
 struct TFieldInfo {
   std::string Name;        // column name as the server reports it
@@ -245,12 +250,13 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   bool ExecStatement(std::string_view sql, bool expand, bool defer);
   // Sends the held-back statements in order, unexpanded. Each statement
   // leaves the list once sent, so a failure leaves the refused statement and
-  // the ones after it held back.
+  // the ones after it held back (a held-back row write that finds no row
+  // fails as it would have at once).
   virtual void ApplyPending();
   // Statements held back by CachedUpdates, oldest first.
   const TStringList& PendingStatements() const { return pending_; }
   // Forgets the held-back statements without sending them.
-  void DiscardPending() { pending_.Clear(); }
+  void DiscardPending();
 
   // Raised before every statement is sent; the handler may change the text
   // or clear go_on to abandon the operation silently (EAbort).
@@ -390,10 +396,25 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   // record buffer; the cached row's bytes while browsing or editing a
   // cached row, the buffer's own bytes for a row being inserted. The view
   // is valid until the record or the row changes.
-  std::string_view BlobView(const TField& field, const TRecordBuffer& buffer) const;
+  std::string_view BlobView(const TField& field, const TRecordBuffer& buffer) const {
+    return BlobCell(field, buffer).Bytes;
+  }
+  // As BlobView, telling NULL (no value) from empty bytes.
+  TCell BlobCell(const TField& field, const TRecordBuffer& buffer) const;
   std::string BlobText(const TField& field, const TRecordBuffer& buffer) const {
     return std::string(BlobView(field, buffer));
   }
+  // The active record's cells and the columns' Modified flags, so that a
+  // series of field writes can be undone as one (RestoreRecordValues).
+  struct TRecordValues {
+    std::unique_ptr<TMySQLRecord> Cells;  // null: there was no active record
+    std::vector<bool> Modified;
+  };
+  TRecordValues SaveRecordValues() const;
+  // Puts back what SaveRecordValues took: the active record's cells (and,
+  // while editing, the cached row's) and the Modified flags. Nothing when
+  // the active record is gone or the columns changed since.
+  void RestoreRecordValues(const TRecordValues& saved);
   // Stores a blob into `buffer` when it is the active record buffer (and
   // into the cached row while editing it). Fails with "Dataset not in edit
   // or insert mode" while filtering.
@@ -434,7 +455,11 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   // column. Cancel restores the cached row from the copy. Delete sends
   // SQLDelete and removes the row. A template without statements sends
   // nothing and adds or removes no row. A refused statement leaves the
-  // state, the copy and the Modified flags as they were.
+  // state, the copy and the Modified flags as they were. An UPDATE or
+  // DELETE of these templates keyed by a key-condition macro must match a
+  // row (connections count matched rows), else it fails with
+  // kMsgRowNotFound; keyed by every column it gets LIMIT 1, so that it
+  // never writes an identical twin of the row as well.
   void HookEditStart() override;
   void HookInsertStart() override;
   void HookCancel() override;
@@ -443,11 +468,13 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   // Runs the statements of a template with MacrosEnabled and CachedUpdates;
   // false when it holds none.
   virtual bool RunTemplate(const TStringList& lines);
-  // Sends one final statement on LinkHandle and sets AffectedRows and
-  // LastInsertID; rows it returns are dropped unread. Raises the server's
-  // "%d - %s", or "No server connection" without a link. Tests replace it to
-  // record what would be sent.
-  virtual void SendStatement(const std::string& sql);
+  // Sends one final statement on LinkHandle, in DatabaseName, and sets
+  // AffectedRows and LastInsertID; rows it returns are dropped unread.
+  // Raises the server's "%d - %s", or "No server connection" without a link.
+  // With `keyed_row` (an update or delete of the current row by its key
+  // condition) a statement that matched no row fails with kMsgRowNotFound.
+  // Tests replace it to record what would be sent.
+  virtual void SendStatement(const std::string& sql, bool keyed_row);
 
   // --- Where rows come from -------------------------------------------------------------
   // EnsureLink, then FetchResult when no rows are cached. Tests replace it to
@@ -487,6 +514,13 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   std::string FieldNameList();
   const TMySQLRecord* CurrentRecord() const;
   // Editing.
+  // True when `sql` starts with UPDATE or DELETE.
+  static bool IsRowWrite(std::string_view sql);
+  // OnExecSQL, RealSQL and the final-";" rule, then SendStatement.
+  void SendNow(std::string text, bool keyed_row);
+  // Selects DatabaseName on the link when the link's current database is
+  // another one (datasets sharing one connection may name different ones).
+  void SelectOwnDatabase();
   void ApplyServerInsertId(TMySQLRecord& row);
   void AddInsertedRow();
   bool AnyColumnModified() const;
@@ -521,6 +555,17 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   std::string filter_;
   bool filtered_ = false;
   TStringList pending_;
+  // Per held-back statement: it writes the current row by its key condition.
+  std::vector<bool> pending_keyed_;
+  // Set while a post or delete runs its template.
+  bool writing_row_ = false;
+  // What the last expansion produced, for the row-write rules.
+  struct TExpansionNotes {
+    bool KeyCondition = false;   // a key-condition macro was expanded
+    bool AllColumnsKey = false;  // one of them used every column
+    bool Limit = false;          // the statement has a LIMIT of its own
+  };
+  TExpansionNotes expansion_;
 
   std::vector<std::pair<std::string, std::unique_ptr<TFieldInfo>>> columns_;
   std::vector<std::string> result_tables_;

@@ -87,6 +87,7 @@ std::string TMySQLDataset::ExpandPass(std::string_view sql, bool insert_conditio
       out += MacroValue(ExtractWord(1, token.Text, del));
     } else if (kind == ptIdentifier || kind == ptEnd) {
       const std::string word = UpperCase(Trim(token.Text));
+      if (word == "LIMIT") expansion_.Limit = true;
       if (!first_word_seen) {
         first_word_seen = true;
         is_select = word == "SELECT";
@@ -194,6 +195,8 @@ std::string TMySQLDataset::KeyCondition(std::string_view names, bool all_columns
   // An edited row is found by the values it had when the edit began.
   const TMySQLRecord* record = edit_start_copy_ ? edit_start_copy_.get() : CurrentRecord();
   if (record == nullptr) return out;
+  expansion_.KeyCondition = true;
+  if (all_columns) expansion_.AllColumnsKey = true;
   auto add = [&](const TField& field) {
     out += '(';
     out += QuoteName(field.FieldName());
@@ -281,8 +284,9 @@ std::string TMySQLDataset::ValueLiteral(const TField& field, const TRecordBuffer
   const int column = field.FieldNo() - 1;
   if (column < 0 || column >= record.Columns()) return "NULL";
   const TCell cell = record.Cell(column);
-  if (field.IsBlob()) return HexStr(cell.Null ? std::string_view() : cell.Bytes);
   if (cell.Null) return "NULL";
+  // An empty blob is '' (HexStr answers NULL for no bytes).
+  if (field.IsBlob()) return cell.Bytes.empty() ? "''" : HexStr(cell.Bytes);
   std::string out = "'";
   out += EscapeString(cell.Bytes);
   out += '\'';

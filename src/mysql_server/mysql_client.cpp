@@ -15,6 +15,7 @@ namespace quill {
 
 // The constants of the header restate the library's values; keep them honest.
 static_assert(kClientCompress == CLIENT_COMPRESS);
+static_assert(kClientFoundRows == CLIENT_FOUND_ROWS);
 static_assert(kRefreshGrant == REFRESH_GRANT);
 static_assert(kNotNullFlag == NOT_NULL_FLAG && kPriKeyFlag == PRI_KEY_FLAG &&
               kUniqueKeyFlag == UNIQUE_KEY_FLAG && kMultipleKeyFlag == MULTIPLE_KEY_FLAG &&
@@ -159,6 +160,12 @@ void ClientClose(MySQLHandle* handle) {
 
 bool ClientSelectDb(MySQLHandle* handle, const std::string& database) {
   return mysql_select_db(My(handle), database.c_str()) == 0;
+}
+
+std::string ClientCurrentDb(MySQLHandle* handle) {
+  const char* schema = nullptr;
+  if (mariadb_get_infov(My(handle), MARIADB_CONNECTION_SCHEMA, &schema) != 0) return std::string();
+  return Copy(schema);
 }
 
 bool ClientRealQuery(MySQLHandle* handle, std::string_view sql) {

@@ -31,6 +31,9 @@ struct MySQLHandle;
 
 // Client flag asking for the compressed protocol (the library's value).
 inline constexpr unsigned kClientCompress = 32;
+// Client flag making the affected-row count of an UPDATE the rows it matched,
+// not the rows it changed (the library's value).
+inline constexpr unsigned kClientFoundRows = 2;
 // Refresh option that reloads the privilege tables (the library's value).
 inline constexpr unsigned kRefreshGrant = 1;
 // The character set every connection of the system uses, so that the server
@@ -188,6 +191,10 @@ void ClientClose(MySQLHandle* handle);
 
 // Makes `database` the handle's default database. False when refused.
 bool ClientSelectDb(MySQLHandle* handle, const std::string& database);
+// The handle's default database as the library last learnt it (from a
+// selection, or from the server's report after a statement such as USE);
+// empty when there is none.
+std::string ClientCurrentDb(MySQLHandle* handle);
 // Sends one statement of exactly sql.size() bytes (any bytes, NULs
 // included). False when refused. The statement's rows, if any, must then be
 // taken with ClientUseResult or ClientStoreResult.

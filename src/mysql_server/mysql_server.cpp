@@ -13,6 +13,7 @@
 #include "base/number_text.h"
 #include "base/published.h"
 #include "mysql_server/mysql_login_dialog.h"
+#include "mysql_server/reserved_words.h"
 #include "platform/ui/ui_services.h"
 #include "sql_parser/qz_str_utils.h"
 
@@ -231,8 +232,10 @@ MySQLHandle* TMySQLServer::NewHandle() {
   // memory is exhausted, which the connect below then reports.
   ClientSetCharset(handle, kConnectionCharset);
   if (compression_) ClientSetCompress(handle);
-  if (!ClientRealConnect(handle, host_, user_name_, password_, nullptr, port_, nullptr,
-                         compression_ ? kClientCompress : 0)) {
+  // Found rows: a generated write that matched its row reports it even when
+  // the values did not change, so that 0 means the row is gone.
+  const unsigned flags = kClientFoundRows | (compression_ ? kClientCompress : 0);
+  if (!ClientRealConnect(handle, host_, user_name_, password_, nullptr, port_, nullptr, flags)) {
     ClientClose(handle);
     RaiseServerError(nullptr, "Could not connect using: " + user_name_ + "@" + host_, 32100);
   }
@@ -298,7 +301,8 @@ std::string TMySQLServer::QuoteName(const std::string& name) const {
   const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
   });
-  if (plain) return name;
+  // A plain name that is a reserved word is a syntax error unquoted.
+  if (plain && !IsReservedWord(name)) return name;
   // A backquote inside the name is written twice, or it would end the
   // quoted name early and let the rest of the name pass as SQL.
   std::string quoted = "`";

@@ -165,7 +165,8 @@ class TMySQLServer : public TComponent {
 
   // `name` enclosed in backquotes, every backquote inside it doubled, when
   // the server is 3.23.6 or newer and the name holds any character other
-  // than ASCII letters, digits and "_"; otherwise `name` unchanged.
+  // than ASCII letters, digits and "_" or is a reserved word (order, key,
+  // desc...); otherwise `name` unchanged.
   std::string QuoteName(const std::string& name) const;
 
   // Connects if needed and replaces the lines of `list` by the names of the

@@ -467,10 +467,18 @@ void TQuill::DoExecute(const std::string& action, const std::string& name,
 
   TFormReader form(ScriptingContext());
   auto assign = [&] {
-    if (!fields.empty()) {
-      FieldsFromList(dataset, fields, values, form);
-    } else {
-      FieldsFromForm(dataset, values, form);
+    // All or nothing: a value that fails takes back the ones written before
+    // it, so that a later post cannot send half of this Execute.
+    const TMySQLDataset::TRecordValues before = dataset.SaveRecordValues();
+    try {
+      if (!fields.empty()) {
+        FieldsFromList(dataset, fields, values, form);
+      } else {
+        FieldsFromForm(dataset, values, form);
+      }
+    } catch (...) {
+      dataset.RestoreRecordValues(before);
+      throw;
     }
   };
   const std::string verb = UpperCase(action);

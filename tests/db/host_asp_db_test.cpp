@@ -190,6 +190,27 @@ TEST_F(HostDbTest, DatabaseErrorsAreCaughtInScriptOrAnswer500) {
   EXPECT_EQ(Sql("select count(*) from asp_items"), "2;");
 }
 
+TEST_F(HostDbTest, ByteArraysFromThePageReachBlobColumns) {
+  Sql("drop table if exists asp_blobs");
+  Sql("create table asp_blobs (id int primary key, data blob null)");
+  Sql("insert into asp_blobs values (1, null), (2, null)");
+  // A JS array by value into asblob, then the VBArray read back from it into
+  // Value of the next row; a value that is no byte fails aloud.
+  const RenderResult r = Render(
+      "<!--#include file=\"conn.inc\"-->"
+      "<% var q = Connect(); var d = q.Dataset('b', 'asp_blobs', true);\n"
+      "   d.edit(); d.FieldByName('data').asblob = [0, 1, 255, 65]; d.post();\n"
+      "   var bytes = d.FieldByName('data').asblob;\n"
+      "   d.movenext(); d.edit(); d.FieldByName('data').Value = bytes; d.post();\n"
+      "   d.edit();\n"
+      "   try { d.FieldByName('data').Value = [1, 300]; } catch (e) { %>refused<% }\n"
+      "   d.cancel(); %>");
+  EXPECT_TRUE(r.error.empty()) << r.error;
+  EXPECT_EQ(r.response.body, "refused");
+  EXPECT_EQ(Sql("select id, hex(data) from asp_blobs order by id"), "1|0001FF41;2|0001FF41;");
+  Sql("drop table asp_blobs");
+}
+
 // Runs quill-asp with `args`; answers its exit status and standard output.
 std::pair<int, std::string> RunProgram(const std::string& args) {
   const std::string command = std::string(QUILL_ASP_PROGRAM) + " " + args + " 2>/dev/null";

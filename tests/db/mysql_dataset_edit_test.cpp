@@ -91,7 +91,7 @@ TEST_F(EditDbTest, UpdatesAreKeyedByTheOldKeyOrByEveryColumn) {
   ds->RequireField("id").SetReadOnly(false);  // even a changed key finds its row
   ds->RequireField("id").SetAsInteger(20);
   ds->PostRecord();
-  EXPECT_EQ(sent.back(), "update orders set id='20',price='9.5' where (id='2')");
+  EXPECT_EQ(sent.back(), "update orders set id='20',price='9.50' where (id='2')");
   EXPECT_EQ(ds->AffectedRows(), "1");
   ExpectServerMatchesCache(*ds, "select * from orders", "id");
 
@@ -103,8 +103,8 @@ TEST_F(EditDbTest, UpdatesAreKeyedByTheOldKeyOrByEveryColumn) {
   plain->PostRecord();
   plain->MoveLast();
   plain->DeleteRecord();
-  EXPECT_EQ(sent[sent.size() - 2], "update plain set a='7' where (a='1') AND (b IS NULL) AND (c IS NULL)");
-  EXPECT_EQ(sent.back(), "delete from plain where (a='2') AND (b IS NULL) AND (c=0x00)");
+  EXPECT_EQ(sent[sent.size() - 2], "update plain set a='7' where (a='1') AND (b IS NULL) AND (c IS NULL) LIMIT 1");
+  EXPECT_EQ(sent.back(), "delete from plain where (a='2') AND (b IS NULL) AND (c=0x00) LIMIT 1");
   EXPECT_EQ(plain->AffectedRows(), "1");
   ExpectServerMatchesCache(*plain, "select * from plain", "b");
 }
@@ -121,7 +121,7 @@ TEST_F(EditDbTest, InsertsTakeTheIdAndLeaveComputedDefaultsToTheServer) {
   EXPECT_TRUE(ds->RequireField("created").IsNull());
   ds->RequireField("price").SetAsFloat(12.5);
   ds->PostRecord();
-  EXPECT_EQ(sent.back(), "insert into orders set cust='walk-in',price='12.5',qty='1'");
+  EXPECT_EQ(sent.back(), "insert into orders set cust='walk-in',price='12.50',qty='1'");
   EXPECT_EQ(ds->LastInsertID(), "5");
   EXPECT_EQ(ds->RequireField("id").AsString(), "5");
   EXPECT_EQ(Value("select length(code) from orders where id=5"), "36");
@@ -174,12 +174,12 @@ TEST_F(EditDbTest, RefusedOrCancelledStatementsLoseNothing) {
   EXPECT_EQ(ds->RequireField("price").AsString(), "3.25");
   ds->OnExecSQL = [](TMySQLDataset&, std::string& sql, bool& go_on) {
     go_on = sql.rfind("delete", 0) != 0;
-    if (const size_t at = sql.find("price='1'"); at != std::string::npos) sql[at + 7] = '2';
+    if (const size_t at = sql.find("price='1.00'"); at != std::string::npos) sql[at + 7] = '2';
   };
   ds->BeginEdit();
   ds->RequireField("price").SetAsFloat(1);
   ds->PostRecord();
-  EXPECT_EQ(ds->RealSQL(), "update orders set price='2' where (id='1')");
+  EXPECT_EQ(ds->RealSQL(), "update orders set price='2.00' where (id='1')");
   EXPECT_EQ(Value("select price from orders where id=1"), "2.00");
   EXPECT_THROW(ds->DeleteRecord(), EAbort);
   EXPECT_EQ(ds->RowCount(), 4);

@@ -58,9 +58,25 @@ TEST_F(ActionsTest, UpdateWritesListedFieldsFromAnArray) {
   Outcome r = Execute({Arg::Str("UPDATE"), Arg::Str("items"), Arg::Str("name,price"),
                        Arg::Array({Arg::Str("Pear!"), Arg::R8(0.8)})});
   ASSERT_TRUE(r.ok()) << r.error;
-  EXPECT_EQ(Content("items", "<#name> <#price>"), "Pear! 0.8");
+  EXPECT_EQ(Content("items", "<#name> <#price>"), "Pear! 0.80");  // a DECIMAL shows the server's text
   EXPECT_EQ(Rows("select id, name, price from act_items order by id"),
-            "1|apple|0.5|;2|Pear!|0.8|;3|plum|1.25|;");
+            "1|apple|0.50|;2|Pear!|0.80|;3|plum|1.25|;");
+}
+
+TEST_F(ActionsTest, AFailingValueTakesBackWhatTheSameExecuteWrote) {
+  // "abc" is no number: name, written before it, gets its old value back,
+  // and the post that moving on makes sends nothing of the failed Execute.
+  Outcome r = Execute({Arg::Str("UPDATE"), Arg::Str("items"), Arg::Str("name,price"),
+                       Arg::Array({Arg::Str("lost"), Arg::Str("abc")})});
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(Content("items", "<#name>"), "apple");
+  ASSERT_TRUE(Execute({Arg::Str("next")}).ok());
+  EXPECT_EQ(Rows("select id, name from act_items order by id"), "1|apple|;2|pear|;3|plum|;");
+  // The same on a new row: the failed values do not reach the insert.
+  r = Execute({Arg::Str("INSERT"), Arg::Str("items"), Arg::Str("id,name,price"),
+               Arg::Array({Arg::I4(4), Arg::Str("lost"), Arg::Str("abc")})});
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(Content("items", "<#id>|<#name>"), "|");
 }
 
 TEST_F(ActionsTest, PositionsCountEveryNameButEmptyWords) {
@@ -68,18 +84,18 @@ TEST_F(ActionsTest, PositionsCountEveryNameButEmptyWords) {
   ASSERT_TRUE(Execute({Arg::Str("edit"), Arg::Str("items"), Arg::Str("x;price"),
                        Arg::Array({Arg::R8(9), Arg::R8(2.5)})})
                   .ok());
-  EXPECT_EQ(Content("items", "<#price>"), "2.5");
+  EXPECT_EQ(Content("items", "<#price>"), "2.50");
   // Empty words do not count: name is position 1, price position 2.
   ASSERT_TRUE(Execute({Arg::Str("edit"), Arg::Str("items"), Arg::Str(";name;;price,"),
                        Arg::Array({Arg::Str("A"), Arg::R8(3)})})
                   .ok());
-  EXPECT_EQ(Content("items", "<#name> <#price>"), "A 3");
+  EXPECT_EQ(Content("items", "<#name> <#price>"), "A 3.00");
   // Words are not trimmed: " price" matches no field (and then reads from
   // the form, which is never needed since the name is skipped).
   ASSERT_TRUE(Execute({Arg::Str("edit"), Arg::Str("items"), Arg::Str("name, price"),
                        Arg::Array({Arg::Str("B"), Arg::R8(4)})})
                   .ok());
-  EXPECT_EQ(Content("items", "<#name> <#price>"), "B 3");
+  EXPECT_EQ(Content("items", "<#name> <#price>"), "B 3.00");
 }
 
 TEST_F(ActionsTest, ArraysByReferenceAndTypedArraysCount) {
@@ -90,7 +106,7 @@ TEST_F(ActionsTest, ArraysByReferenceAndTypedArraysCount) {
   ASSERT_TRUE(Execute({Arg::Str("edit"), Arg::Str("items"), Arg::Str("name;price"),
                        Arg::StrArray({"typed", "6.5"})})
                   .ok());
-  EXPECT_EQ(Content("items", "<#name> <#price>"), "typed 6.5");
+  EXPECT_EQ(Content("items", "<#name> <#price>"), "typed 6.50");
 }
 
 TEST_F(ActionsTest, ValuesBeyondTheArrayOrNotAnArrayComeFromTheForm) {
@@ -126,13 +142,13 @@ TEST_F(ActionsTest, FieldsFromTheFormWhenNoListIsGiven) {
       NewFormContext({{"submit", "Save"}, {"price", "1.5"}, {"NAME", "posted"}});
   ASSERT_TRUE(q.Method(u"OnStartPage", {Arg::Unknown(context)}).ok());
   ASSERT_TRUE(Execute({Arg::Str("Update"), Arg::Str("items")}).ok());
-  EXPECT_EQ(Content("items", "<#name> <#price>"), "posted 1.5");
+  EXPECT_EQ(Content("items", "<#name> <#price>"), "posted 1.50");
   // Form keys are numbered too: an array element k-1 wins over the form.
   ASSERT_TRUE(Execute({Arg::Str("Update"), Arg::Str("items"), Arg::Str(""),
                        Arg::Array({Arg::Str("-"), Arg::R8(2), Arg::Str("array")})})
                   .ok());
-  EXPECT_EQ(Content("items", "<#name> <#price>"), "array 2");
-  EXPECT_EQ(Rows("select name, price from act_items where id = 1"), "array|2|;");
+  EXPECT_EQ(Content("items", "<#name> <#price>"), "array 2.00");
+  EXPECT_EQ(Rows("select name, price from act_items where id = 1"), "array|2.00|;");
   context->Release();
 }
 
@@ -153,7 +169,7 @@ TEST_F(ActionsTest, OnlyTheFirst255NamesAreUsed) {
     values.push_back(i == 255 ? Arg::Str("at 255") : i == 256 ? Arg::R8(99) : Arg::I4(i));
   }
   ASSERT_TRUE(Execute({Arg::Str("edit"), Arg::Str("items"), Arg::Str(fields), Arg::Array(values)}).ok());
-  EXPECT_EQ(Content("items", "<#name> <#price>"), "at 255 0.5");
+  EXPECT_EQ(Content("items", "<#name> <#price>"), "at 255 0.50");
 }
 
 TEST_F(ActionsTest, InsertAppendsAndDeleteRemoves) {

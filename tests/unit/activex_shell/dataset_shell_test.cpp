@@ -219,24 +219,33 @@ TEST_F(FieldShellTest, BlobsAsByteArrays) {
   EXPECT_EQ(std::string(static_cast<const char*>(psa->pvData), 3), "abc");
 
   Do("edit");
-  EXPECT_TRUE(Put(f, "asblob", Array({I4(120), I4(0x179), I4(-1)})).ok());  // by value: Empty
-  EXPECT_EQ(ds.RequireField("memo").AsString(), "abc");
-  Var array = Array({I4(120), I4(0x179), I4(-1)});
+  EXPECT_TRUE(Put(f, "asblob", Array({I4(120), I4(121), I4(255)})).ok());  // by value
+  EXPECT_EQ(ds.RequireField("memo").AsString(), "xy\xFF");
+  Var array = Array({I4(97), I4(98)});
   Var by_ref = RefTo(array.ptr());
   EXPECT_TRUE(Put(f, "asblob", by_ref).ok());
-  EXPECT_EQ(ds.RequireField("memo").AsString(), "xy\xFF");
+  EXPECT_EQ(ds.RequireField("memo").AsString(), "ab");
+  // No element is cut to a byte: what is no byte fails, the value stays.
+  EXPECT_EQ(Put(f, "asblob", Array({I4(120), I4(0x179)})).error,
+            "Element 1 of the byte array is not a byte value (0 to 255)");
+  EXPECT_EQ(Put(f, "value", Array({I4(-1)})).error,
+            "Element 0 of the byte array is not a byte value (0 to 255)");
+  EXPECT_EQ(ds.RequireField("memo").AsString(), "ab");
   Var returned = bytes.result;
   Var returned_ref = RefTo(returned.ptr());
   EXPECT_TRUE(Put(f, "asblob", returned_ref).ok());  // written back as it was read
   EXPECT_EQ(ds.RequireField("memo").AsString(), "abc");
   Var bad = Array({Text("q")});
   Var bad_ref = RefTo(bad.ptr());
-  EXPECT_EQ(Put(f, "asblob", bad_ref).error, "'q' is not a valid integer value");
+  EXPECT_EQ(Put(f, "asblob", bad_ref).error,
+            "Element 0 of the byte array is not a byte value (0 to 255)");
   EXPECT_EQ(ds.RequireField("memo").AsString(), "abc");
 
   Var id = FieldShell("id");
   EXPECT_EQ(Get(id.dispatch(), "asblob").result.vt(), VT_EMPTY);
-  EXPECT_TRUE(Put(id.dispatch(), "asblob", by_ref).ok());
+  // A field that takes no bytes refuses them aloud.
+  EXPECT_EQ(Put(id.dispatch(), "asblob", by_ref).error, "Field 'id' is not a blob field");
+  EXPECT_EQ(Put(id.dispatch(), "value", by_ref).error, "Field 'id' cannot take an array value");
   EXPECT_EQ(ds.RequireField("id").AsInteger(), 1);
 }
 

@@ -102,7 +102,7 @@ TEST_F(PublishedTest, TextsVariantsAndInt64) {
   EXPECT_EQ(Get(d, "Big").result.i4(), -5);
 }
 
-TEST_F(PublishedTest, ArraysArriveWholeOnlyByReference) {
+TEST_F(PublishedTest, ArraysArriveWholeByReferenceAndByValue) {
   Var array = Array({I4(1), Text("two")}, 1);
   Var by_ref = RefTo(array.ptr());
   EXPECT_TRUE(Put(d, "Data", by_ref).ok());
@@ -116,8 +116,10 @@ TEST_F(PublishedTest, ArraysArriveWholeOnlyByReference) {
   SafeArrayGetLBound(back.result.get().parray, 1, &low);
   EXPECT_EQ(low, 1);
 
+  bag.data = Variant();
   EXPECT_TRUE(Put(d, "Data", array).ok());  // the same array by value
-  EXPECT_TRUE(bag.data.IsEmpty());
+  ASSERT_TRUE(bag.data.IsArray());
+  EXPECT_EQ(bag.data.RawArray().Items.size(), 2u);
 }
 
 TEST_F(PublishedTest, EventsReadEmptyAndIgnoreWrites) {

@@ -390,7 +390,8 @@ TEST(ShellHelpers, ValueTextAndNameInList) {
   EXPECT_EQ(value_text(Variant::Null()), "");
   EXPECT_EQ(value_text(Variant(2.5)), "2.5");
   EXPECT_EQ(value_text(Variant(true)), "True");
-  EXPECT_EQ(value_text(Variant(VariantArray{0, {Variant(1)}})), "");  // no text form, no error
+  // An array has no text form: refused, never taken as "".
+  EXPECT_THROW(value_text(Variant(VariantArray{0, {Variant(1)}})), EVariantError);
   EXPECT_TRUE(name_in_list("b", " a ,\tb\r\n,c"));
   EXPECT_TRUE(name_in_list("c", "a,b,c"));
   EXPECT_FALSE(name_in_list("B", "a,b,c"));

@@ -101,9 +101,9 @@ TEST(ArgToValue, Arrays) {
   VARIANT by_ref = Raw(VT_BYREF | VT_ARRAY);
   by_ref.pparray = &psa;
   EXPECT_EQ(arg_to_value(by_ref), v);
-  VARIANT typed = Raw(VT_ARRAY | VT_I4);  // an element type by value: Empty
+  VARIANT typed = Raw(VT_ARRAY | VT_I4);  // an element type by value: an array too
   typed.parray = psa;
-  EXPECT_TRUE(arg_to_value(typed).IsEmpty());
+  EXPECT_EQ(arg_to_value(typed), v);
   EXPECT_EQ(VariantToValue(typed), v);
   SafeArrayDestroy(psa);
 

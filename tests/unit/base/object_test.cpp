@@ -32,6 +32,19 @@ TEST(ObjectHandles, ResolveWhileAliveAndNeverAfterwards) {
   EXPECT_NE(d.Handle(), h);
 }
 
+TEST(ObjectHandles, AWrappedCounterSkipsLiveHandles) {
+  TComponent live;
+  // The counter wraps past 0 to 1 and then reaches the live handle.
+  SetNextHandleForTesting(0xFFFFFFFFu);
+  TComponent last;
+  EXPECT_EQ(last.Handle(), 0xFFFFFFFFu);
+  SetNextHandleForTesting(live.Handle());
+  TComponent next;
+  EXPECT_NE(next.Handle(), live.Handle());
+  EXPECT_EQ(ResolveHandle(live.Handle()), &live);
+  EXPECT_EQ(ResolveHandle(next.Handle()), &next);
+}
+
 class Watcher : public TComponent {
  public:
   using TComponent::TComponent;

@@ -97,7 +97,7 @@ class TFakeMySQLDataset : public TMySQLDataset {
     ++statements_run;
     return TMySQLDataset::RunTemplate(lines);
   }
-  void SendStatement(const std::string& sql) override { sent.push_back(sql); }
+  void SendStatement(const std::string& sql, bool) override { sent.push_back(sql); }
 };
 
 }  // namespace quill::test

@@ -197,7 +197,11 @@ class MySQLValues : public ::testing::Test {
             Col("name", MySQLType::VarString, 0, 255 * 4),
             Col("small", MySQLType::Short),
             Col("big", MySQLType::LongLong),
-            Col("price", MySQLType::NewDecimal, 0, 10),
+            [] {  // decimal(10,2)
+              MySQLFieldDesc price = Col("price", MySQLType::NewDecimal, 0, 10);
+              price.Decimals = 2;
+              return price;
+            }(),
             Col("born", MySQLType::Date),
             Col("at", MySQLType::Time),
             Col("seen", MySQLType::DateTime),
@@ -309,7 +313,7 @@ TEST_F(MySQLValues, WritesProduceTheServersTextForms) {
   F("stamp").SetAsDateTime(At(2001, 12, 31, 23, 59, 59));
   F("big").SetAsString("-9000000000");
   F("small").SetAsVariant(Variant(std::string("42")));
-  EXPECT_EQ(CachedText(ds, 0, 4), "3.5");
+  EXPECT_EQ(CachedText(ds, 0, 4), "3.50");  // the decimal's text as the server gives it
   EXPECT_EQ(CachedText(ds, 0, 5), "2002-01-02");
   EXPECT_EQ(CachedText(ds, 0, 6), "13:04:05");
   EXPECT_EQ(CachedText(ds, 0, 7), "2001-12-31 23:59:59");
@@ -496,7 +500,7 @@ TEST_F(MySQLValues, MovingOntoAnEmptyBlobShowsItEmpty) {
   ds.MoveNext();
   EXPECT_EQ(F("data").AsString(), "");
   EXPECT_TRUE(F("data").IsNull());
-  EXPECT_TRUE(F("memo").IsNull());
+  EXPECT_FALSE(F("memo").IsNull());  // empty text is a value
 }
 
 TEST_F(MySQLValues, EditedBlobReachesTheCachedRowAndCancelRestoresIt) {

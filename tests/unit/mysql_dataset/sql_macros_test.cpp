@@ -156,7 +156,8 @@ TEST_F(MacroTest, DollarAndFieldMacrosOfTheCurrentAndOldRow) {
 
 TEST_F(MacroTest, LiteralsEscapeTextAndMarkNullAndBlobs) {
   OpenOrders({{"1", "O'Brien \\ \"q\"", std::nullopt, "", ""}});
-  EXPECT_EQ(Expand("[cust]|[price]|[note]|[data]"), "'O\\'Brien \\\\ \\\"q\\\"'|NULL|''|NULL");
+  // An empty blob is a value: '' (NULL only for NULL).
+  EXPECT_EQ(Expand("[cust]|[price]|[note]|[data]"), "'O\\'Brien \\\\ \\\"q\\\"'|NULL|''|''");
   EXPECT_EQ(TMySQLDataset::HexStr(std::string("abc\x00\xff", 5)), "0x61626300FF");
   EXPECT_EQ(TMySQLDataset::HexStr(""), "NULL");
   TFakeMySQLDataset persistent;  // $FIELDS names persistent data fields
@@ -296,7 +297,8 @@ TEST_F(MacroTest, KeysMatchByWholeNameAndNullKeysUseIsNull) {
   ds.MoveLast();
   ds.DeleteRecord();
   EXPECT_EQ(ds.sent.back(),
-            "delete from u where (userid='1') AND (id IS NULL) AND (name='a') AND (nickname IS NULL)");
+            "delete from u where (userid='1') AND (id IS NULL) AND (name='a') AND (nickname IS NULL) "
+            "LIMIT 1");
 }
 
 TEST_F(MacroTest, OnExecSQLRewritesOrCancelsAndOldServersLoseTheFinalSemicolon) {
