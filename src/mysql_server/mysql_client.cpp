@@ -179,6 +179,14 @@ uint64_t ClientInsertId(MySQLHandle* handle) { return mysql_insert_id(My(handle)
 
 uint64_t ClientAffectedRows(MySQLHandle* handle) { return mysql_affected_rows(My(handle)); }
 
+bool ClientResetConnection(MySQLHandle* handle) { return mysql_reset_connection(My(handle)) == 0; }
+
+bool ClientSetSessionCharset(MySQLHandle* handle) {
+  return mysql_set_character_set(My(handle), kConnectionCharset) == 0;
+}
+
+bool ClientPing(MySQLHandle* handle) { return mysql_ping(My(handle)) == 0; }
+
 bool ClientRefresh(MySQLHandle* handle, unsigned options) {
   return mysql_refresh(My(handle), options) == 0;
 }

@@ -183,6 +183,16 @@ bool ClientRealConnect(MySQLHandle* handle, const std::string& host, const std::
 
 // Closes the connection and frees the handle. Safe on null.
 void ClientClose(MySQLHandle* handle);
+// Ends the session's state on the server (open transaction rolled back,
+// temporary tables, user and session variables gone) without reconnecting.
+// False when refused or when the connection is dead.
+bool ClientResetConnection(MySQLHandle* handle);
+// Sets the session's character set to kConnectionCharset again. False when
+// refused.
+bool ClientSetSessionCharset(MySQLHandle* handle);
+// True when the server answers on the connection. With automatic
+// reconnection off, a dead connection answers false and stays dead.
+bool ClientPing(MySQLHandle* handle);
 
 // --- Statements ------------------------------------------------------------
 

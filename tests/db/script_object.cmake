@@ -3,6 +3,7 @@
 quill_test(NAME script_object_db_test LABEL db
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/script_object_actions_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_object_data_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/script_object_lifecycle_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/script_object_render_test.cpp
   LIBS olert quill_test_server ${CMAKE_DL_LIBS})
