@@ -1,4 +1,4 @@
-// The idle-connection pool. Network calls (reset, ping, close) run outside
+// The idle-connection pool. Network calls (reset, close) run outside
 // the lock, so that one slow server does not hold up pages on others.
 #include "mysql_server/connection_pool.h"
 
@@ -58,12 +58,11 @@ MySQLHandle* TConnectionPool::Take(const TPoolKey& key) {
     }
     CloseAll(expired);
     if (found == nullptr) return nullptr;
-    // The library would reconnect a dead connection behind our back, with
-    // none of the checks of a fresh connect; a dead one is simply replaced.
-    ClientSetReconnect(found, false);
-    const bool alive = ClientPing(found);
-    ClientSetReconnect(found, true);
-    if (alive) return found;
+    // A connection the server ended (restart, idle timeout, kill) shows it
+    // on its socket; looking there costs no round trip, which on a busy
+    // machine is worth more than the connect the pool saves. A dead one is
+    // replaced.
+    if (ClientSocketLooksAlive(found)) return found;
     ClientClose(found);
   }
 }
@@ -74,11 +73,11 @@ void TConnectionPool::Give(const TPoolKey& key, MySQLHandle* handle) {
     ClientClose(handle);
     return;
   }
+  // Without reconnecting behind our back: a connection that cannot be reset
+  // is closed. The reset keeps the character set the connection was opened
+  // with.
   ClientSetReconnect(handle, false);
-  // The session variables go back to the server's defaults with the reset;
-  // the connection's character set is set again so that the next user
-  // reads and writes the same text as on a fresh connection.
-  const bool reset = ClientResetConnection(handle) && ClientSetSessionCharset(handle);
+  const bool reset = ClientResetConnection(handle);
   ClientSetReconnect(handle, true);
   if (!reset) {
     ClientClose(handle);

@@ -10,9 +10,9 @@
 // A connection given back is reset on the server (open transaction rolled
 // back, temporary tables, user and session variables gone), so the next
 // user starts with a fresh session; one that fails the reset is closed.
-// A connection taken out is pinged first; a dead one (server restarted,
-// idle timeout) is closed and the next one tried, so the caller never sees
-// it. Connections idle longer than the idle limit are closed when the pool
+// A connection taken out is checked first: one the server has ended
+// (restart, idle timeout) shows it on its socket, and is closed and the
+// next one tried, so the caller never sees it. Connections idle longer than the idle limit are closed when the pool
 // is next used; no thread or timer of its own runs.
 //
 // Settings, read from the environment the first time the pool is used:

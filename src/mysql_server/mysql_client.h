@@ -187,12 +187,10 @@ void ClientClose(MySQLHandle* handle);
 // temporary tables, user and session variables gone) without reconnecting.
 // False when refused or when the connection is dead.
 bool ClientResetConnection(MySQLHandle* handle);
-// Sets the session's character set to kConnectionCharset again. False when
-// refused.
-bool ClientSetSessionCharset(MySQLHandle* handle);
-// True when the server answers on the connection. With automatic
-// reconnection off, a dead connection answers false and stays dead.
-bool ClientPing(MySQLHandle* handle);
+// False when the server has visibly ended the connection (it closed the
+// socket, or sent something while nothing was asked), found without a
+// round trip to the server. True says only that nothing shows it dead.
+bool ClientSocketLooksAlive(MySQLHandle* handle);
 
 // --- Statements ------------------------------------------------------------
 

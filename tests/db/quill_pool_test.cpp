@@ -15,7 +15,7 @@ namespace quill::test {
 namespace {
 
 class PoolTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     // Read by the module when it first pools; nothing before this test
     // has used it in this process.
@@ -58,6 +58,20 @@ class PoolTest : public ::testing::Test {
 
 TEST_F(PoolTest, ReusesResetsAndSurvivesARestart) {
   Dispatch watcher = Connected();
+  // Session defaults other than the connection's own character set show
+  // whether a reset connection still reads and writes utf8mb4.
+  for (const char* name : {"character_set_client", "character_set_connection", "character_set_results"}) {
+    Outcome r = watcher.Method(u"Exec", {Arg::Str(std::string("set global ") + name + " = latin1")});
+    ASSERT_TRUE(r.ok()) << r.error;
+  }
+  struct Restore {
+    PoolTest* test;
+    ~Restore() {
+      Dispatch q = test->Connected();
+      q.Method(u"Exec", {Arg::Str("set global character_set_client = utf8mb4, "
+                                  "character_set_connection = utf8mb4, character_set_results = utf8mb4")});
+    }
+  } restore{this};
   const std::string threads_sql = "select count(*) as n from information_schema.processlist";
   const std::string first = Page();
   ASSERT_NE(first.find(":-:utf8mb4"), std::string::npos) << first;
