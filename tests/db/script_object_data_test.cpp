@@ -140,6 +140,20 @@ TEST_F(QuillDataTest, TransactionsCommitRollBackAndEndWithTheObject) {
   EXPECT_EQ(d.Get(u"recordcount").Text(), "2");
   EXPECT_EQ(Content("acct", "<#amount>"), "80");
 
+  // A dataset on a connection of its own joins the transaction meanwhile.
+  Dispatch own = Dispatch::From(q.Get(u"Dataset", {Arg::Str("own"), Arg::Str("acct")}));
+  ASSERT_TRUE(own.Put(u"ShareConnection", Arg::Bool(false)).ok());
+  ASSERT_TRUE(own.Method(u"Open").ok());
+  ASSERT_TRUE(own.Method(u"Last").ok());
+  ASSERT_TRUE(q.Method(u"BeginTrans").ok());
+  ASSERT_TRUE(q.Method(u"Execute", {Arg::Str("Edit"), Arg::Str("own"), Arg::Str("amount"),
+                                     Arg::Array({Arg::I4(1)})})
+                  .ok());
+  EXPECT_EQ(Rows("select amount from acct order by id"), "70|;80|;");
+  ASSERT_TRUE(q.Method(u"RollbackTrans").ok());
+  EXPECT_EQ(own.Method(u"fieldvalues", {Arg::Str("amount")}).Text(), "80");
+  EXPECT_EQ(own.Get(u"ShareConnection").Text(), "False");
+
   // Ending the page, reconnecting or releasing the object rolls back.
   ASSERT_TRUE(q.Method(u"BeginTrans").ok());
   ASSERT_TRUE(Run("delete from acct where id = ?", {Arg::I4(1)}).ok());
