@@ -19,6 +19,7 @@
 #include "script_object/error_guard.h"
 #include "script_object/form_reader.h"
 #include "script_object/row_export.h"
+#include "sql_parser/basic_parser.h"
 #include "sql_parser/qz_str_utils.h"
 #include "sql_parser/sql_placeholders.h"
 
@@ -106,6 +107,41 @@ int64_t RowsLeft(TDataSet& dataset) {
     if (index >= 0) return mysql->RowCount() - index;
   }
   return 0;
+}
+
+// The table of a plain table select ("select ... from t [where|order|
+// limit|...]"), or "" for any other statement: joins, several tables,
+// names qualified by a database, subqueries in the from clause, other
+// statements. A dataset over such a
+// query writes its rows back to that table.
+std::string PlainSelectTable(std::string_view sql) {
+  TBasicParser parser(sql);
+  ConfigureForSplit(parser);
+  auto next = [&parser]() -> const TTokenProps& {
+    for (;;) {
+      const TTokenProps& t = parser.NextToken(true);
+      if (t.Kind != ptLineComment && t.Kind != ptBlockComment) return t;
+    }
+  };
+  const TTokenProps* t = &next();
+  if (t->Kind != ptIdentifier || !SameText(t->Text, "select")) return "";
+  int depth = 0;
+  for (t = &next(); t->Kind != ptEnd; t = &next()) {
+    if (t->Kind == '(') ++depth;
+    if (t->Kind == ')') --depth;
+    if (depth == 0 && t->Kind == ptIdentifier && SameText(t->Text, "from")) break;
+  }
+  if (t->Kind == ptEnd) return "";
+  t = &next();
+  if (t->Kind != ptIdentifier) return "";
+  std::string table = t->Text;
+  t = &next();
+  if (t->Kind == ptEnd || t->Kind == ptSeparator) return table;
+  if (t->Kind != ptIdentifier) return "";
+  const std::string word = UpperCase(t->Text);
+  const bool clause = word == "WHERE" || word == "ORDER" || word == "LIMIT" || word == "GROUP" ||
+                      word == "HAVING" || word == "FOR" || word == "LOCK";
+  return clause ? table : "";
 }
 
 }  // namespace
@@ -687,6 +723,11 @@ HRESULT TQuill::get_Query(BSTR Name, BSTR SQL, VARIANT Params, VARIANT* Value) {
         found >= 0 ? datasets_[static_cast<size_t>(found)].second.get() : CreateDataset(name, "");
     // The same text again still reads the rows anew.
     dataset->SetActive(false);
+    // Over a plain table select, edits go back to that table; other
+    // queries keep the table the dataset was given, if any.
+    std::string table = PlainSelectTable(sql);
+    std::erase(table, '`');  // the dataset quotes the name itself
+    if (!table.empty()) dataset->SetTableName(table);
     TStringList lines;
     lines.SetText(sql);
     dataset->SetSQL(lines);

@@ -127,8 +127,10 @@ class TQuill final : public TASPObject {
   HRESULT RollbackTrans() override;
   HRESULT get_InTransaction(VARIANT_BOOL* Value) override;
   // Binds `Params` into `SQL` (BindPlaceholders), makes it the SQL of the
-  // dataset `Name` (registered first when new) and opens it anew. Returns
-  // a shell over it. A binding failure changes nothing.
+  // dataset `Name` (registered first when new) and opens it anew. Over a
+  // plain table select ("select ... from t where ..."), t becomes the
+  // dataset's TableName, so that its rows can be edited. Returns a shell
+  // over it. A binding failure changes nothing.
   HRESULT get_Query(BSTR Name, BSTR SQL, VARIANT Params, VARIANT* Value) override;
   // Binds `Params` into `SQL` and sends it on the connection (connecting
   // when needed); the value is the affected-row count, -1 when there is

@@ -107,6 +107,15 @@ TEST_F(QuillDataTest, EachValueTypeBinds) {
   EXPECT_EQ(d.Method(u"fieldvalues", {Arg::Str("id")}).Text(), "2");
   Outcome bad = d.Put(u"filterparams", Arg::Array({Arg::Str("b")}));
   EXPECT_FALSE(bad.ok());
+
+  // A Query over a plain table select is edited like any dataset.
+  r = q.Get(u"Query", {Arg::Str("one"), Arg::Str("select * from items where id = ?"),
+                       Arg::Array({Arg::I4(3)})});
+  ASSERT_TRUE(r.ok()) << r.error;
+  r = q.Method(u"Execute", {Arg::Str("Edit"), Arg::Str("one"), Arg::Str("name"),
+                            Arg::Array({Arg::Str("c2")})});
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(Rows("select name from items where id = 3"), "c2|;");
 }
 
 TEST_F(QuillDataTest, TransactionsCommitRollBackAndEndWithTheObject) {
