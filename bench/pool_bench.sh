@@ -3,7 +3,8 @@
 # connection pool, on the same page in the same run: a page that connects,
 # reads a few rows and renders them, as the shop's pages do. The two kinds
 # of server take turns (ROUNDS each), so that what else the machine does
-# meets both alike; the best rate of each is printed, and their ratio.
+# meets both alike; the mean and the best rate of each are printed, with
+# their ratios.
 #
 #   eval "$(scripts/test-server start)"; bench/pool_bench.sh [BUILD] [SECONDS] [ROUNDS]
 #
@@ -57,6 +58,8 @@ rate() {  # $1: the pool's size
 
 best_off=0
 best_on=0
+sum_off=0
+sum_on=0
 i=0
 while [ "$i" -lt "$rounds" ]; do
   off=$(rate 0)
@@ -64,6 +67,9 @@ while [ "$i" -lt "$rounds" ]; do
   echo "round $((i + 1)): without pool $off/s, with pool $on/s"
   best_off=$(echo "$off $best_off" | awk '{print ($1 > $2) ? $1 : $2}')
   best_on=$(echo "$on $best_on" | awk '{print ($1 > $2) ? $1 : $2}')
+  sum_off=$(echo "$off $sum_off" | awk '{print $1 + $2}')
+  sum_on=$(echo "$on $sum_on" | awk '{print $1 + $2}')
   i=$((i + 1))
 done
+echo "$sum_off $sum_on $rounds" | awk '{printf "mean: without pool %.1f/s, with pool %.1f/s, ratio %.2f\n", $1 / $3, $2 / $3, $2 / $1}'
 echo "best: without pool $best_off/s, with pool $best_on/s, ratio $(echo "$best_on $best_off" | awk '{printf "%.2f", $1 / $2}')"
