@@ -14,6 +14,9 @@
 //                  when the dataset opens, which is how pages use it)
 //   open+render    ContentTable on a closed dataset: it opens (fetching and
 //                  caching every row) and renders
+//   json           ContentJSON on the open dataset, the same rows as one
+//                  JSON array (its ratio is to render: per row it should
+//                  cost what ContentTable costs)
 // and the ratios to the reference. The outputs are compared byte for byte.
 #include <time.h>
 
@@ -147,8 +150,9 @@ int main(int argc, char** argv) {
   // that both sides send exactly one plain query.
   Dispatch::From(dataset.Get(u"SQL")).Put(u"text", Arg::Str("select * from bench_content_rows"));
 
-  Figures reference, render, open_render;
+  Figures reference, render, open_render, json;
   std::string expected, got_render, got_open;
+  size_t json_bytes = 0;
   for (int run = 0; run < kRuns; ++run) {
     auto start = Clock::now();
     double cpu = CpuNow();
@@ -171,6 +175,16 @@ int main(int argc, char** argv) {
     r = q.Get(u"ContentTable", {Arg::Str("rows")});
     render.Take(start, cpu);
     got_render = quill::test::BstrText(r.value.var().bstrVal);
+
+    start = Clock::now();
+    cpu = CpuNow();
+    r = q.Get(u"ContentJSON", {Arg::Str("rows")});
+    json.Take(start, cpu);
+    if (!r.ok()) {
+      std::fprintf(stderr, "ContentJSON: %s\n", r.error.c_str());
+      return 1;
+    }
+    json_bytes = SysStringLen(r.value.var().bstrVal);
   }
   quill::ClientClose(handle);
 
@@ -185,5 +199,8 @@ int main(int argc, char** argv) {
   std::printf("%-12s wall %8.1f ms  cpu %8.1f ms  ratio wall %.2f cpu %.2f\n", "open+render",
               open_render.wall * 1e3, open_render.cpu * 1e3, open_render.wall / reference.wall,
               open_render.cpu / reference.cpu);
+  std::printf("%-12s wall %8.1f ms  cpu %8.1f ms  vs render wall %.2f cpu %.2f (%zu characters)\n",
+              "json", json.wall * 1e3, json.cpu * 1e3, json.wall / render.wall, json.cpu / render.cpu,
+              json_bytes);
   return same ? 0 : 1;
 }

@@ -34,6 +34,8 @@ CREATE TABLE orders (
   ordered date NOT NULL,
   status enum('new','paid','shipped','cancelled') NOT NULL DEFAULT 'new',
   note varchar(200) NOT NULL DEFAULT '',
+  -- The sum of the lines, saved with the order in one transaction.
+  total decimal(10,2) NOT NULL DEFAULT 0,
   KEY orders_customer (customer_id),
   CONSTRAINT orders_customer FOREIGN KEY (customer_id) REFERENCES customers (id)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
@@ -93,3 +95,5 @@ INSERT INTO order_lines (order_id, line, product_id, quantity, price) VALUES
   (105, 3, 1, 6, 0.45),
   (106, 1, 3, 20, 0.20),
   (107, 1, 8, 2, 6.50);
+
+UPDATE orders SET total = (SELECT coalesce(sum(quantity * price), 0) FROM order_lines WHERE order_id = orders.id);

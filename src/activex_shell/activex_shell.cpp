@@ -54,6 +54,7 @@ class Arguments {
       : args_(params ? params->rgvarg : nullptr), count_(params ? params->cArgs : 0) {}
   UINT count() const { return count_; }
   Variant at(UINT i) const { return arg_to_value(args_[count_ - 1 - i]); }
+  const VARIANT& raw(UINT i) const { return args_[count_ - 1 - i]; }
   // Arguments `from` onward as a parameter value: Empty when there are none.
   Variant tail(UINT from) const {
     if (from >= count_) return Variant();
@@ -219,7 +220,9 @@ HRESULT Tactivex_shell::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
         case fixed_dispids::put:
           if (!method) return DISP_E_UNKNOWNNAME;
           if (args.count() != 2) return DISP_E_BADPARAMCOUNT;
-          set_property(value_text(args.at(0)), args.at(1));
+          if (!set_property_value(value_text(args.at(0)), args.raw(1))) {
+            set_property(value_text(args.at(0)), args.at(1));
+          }
           return S_OK;
         case fixed_dispids::exec:
           if (!method) return DISP_E_UNKNOWNNAME;
@@ -238,7 +241,7 @@ HRESULT Tactivex_shell::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
       store_result(get_property(name), result);
     } else if (put) {
       if (args.count() != 1) return DISP_E_BADPARAMCOUNT;
-      set_property(name, args.at(0));
+      if (!set_property_value(name, args.raw(0))) set_property(name, args.at(0));
     } else if (method) {
       store_result(call_method(name, args.tail(0)), result);
     }
@@ -252,6 +255,8 @@ HRESULT Tactivex_shell::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
   }
   return DISP_E_EXCEPTION;
 }
+
+bool Tactivex_shell::set_property_value(const std::string&, const VARIANT&) { return false; }
 
 HRESULT Tactivex_shell::get_address(LONG* address) {
   if (address == nullptr) return E_POINTER;

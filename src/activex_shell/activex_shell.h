@@ -162,6 +162,11 @@ class Tactivex_shell : public Iactivex_shell, public IObjectSafety {
   // a provider verb of the wrapped object. False when nothing is wrapped or
   // the name is empty.
   virtual bool has_name(const std::string& name);
+  // Writes of properties that need the value exactly as the script passed
+  // it (typed arrays, dates), which set_property's argument conversion
+  // does not keep. Answers true when `name` was handled; the generic shell
+  // handles none, and set_property then runs as before.
+  virtual bool set_property_value(const std::string& name, const VARIANT& value);
 
   // --- State.
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "activex_shell/field_shell.h"
+#include "activex_shell/variant_convert.h"
 #include "base/errors.h"
 #include "base/number_text.h"
 #include "base/string_list.h"
@@ -122,6 +123,7 @@ TMySQLDataset* Tactivex_shell_dataset::dataset() const {
 
 bool Tactivex_shell_dataset::has_name(const std::string& name) {
   if (Tactivex_shell::has_name(name)) return true;
+  if (name == "filterparams") return true;
   std::string member = "m_" + name;
   for (std::string_view known : kShellDatasetMethodNames) {
     if (known == member) return true;
@@ -134,6 +136,12 @@ Variant Tactivex_shell_dataset::get_property(const std::string& name) {
   if (ds == nullptr || name.empty()) throw PropertyNotFound(name);
   Tshell_dataset_method verb;
   if (find_dataset_method(name, &verb) && kReadable.test(verb)) return run(*ds, verb, Variant());
+  if (SameText(name, "filterparams")) {
+    if (!ds->FilterParams()) return Variant();
+    VariantArray values;
+    values.Items = *ds->FilterParams();
+    return Variant(std::move(values));
+  }
   return Tactivex_shell::get_property(name);
 }
 
@@ -144,6 +152,26 @@ void Tactivex_shell_dataset::set_property(const std::string& name, const Variant
   // would make an innocent assignment scroll the page's data.
   if (SameText(name, "recno") || SameText(name, "absoluteposition")) return;
   Tactivex_shell::set_property(name, value);
+}
+
+bool Tactivex_shell_dataset::set_property_value(const std::string& name, const VARIANT& value) {
+  if (!SameText(name, "filterparams")) return false;
+  TMySQLDataset* ds = dataset();
+  if (ds == nullptr) throw PropertyNotFound(name);
+  const VARIANT* v = &value;
+  if (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal != nullptr) v = v->pvarVal;
+  if (v->vt == VT_EMPTY || v->vt == VT_NULL) {
+    ds->SetFilterParams(std::nullopt);
+    return true;
+  }
+  Variant values = VariantToValue(*v);
+  // A byte array is one value, not a list of numbers.
+  if (!values.IsArray() || (v->vt & ~VT_BYREF) == (VT_ARRAY | VT_UI1)) {
+    ds->SetFilterParams(std::vector<Variant>{std::move(values)});
+  } else {
+    ds->SetFilterParams(std::move(values.RawArray().Items));
+  }
+  return true;
 }
 
 Variant Tactivex_shell_dataset::call_method(const std::string& name, const Variant& params) {

@@ -81,6 +81,9 @@ class Tactivex_shell_dataset : public Tactivex_shell {
 
   Variant get_property(const std::string& name) override;
   void set_property(const std::string& name, const Variant& value) override;
+  // `filterparams`: the values of the Filter's "?" placeholders (an array,
+  // one value, or Empty/Null for none), taken with their types.
+  bool set_property_value(const std::string& name, const VARIANT& value) override;
   Variant call_method(const std::string& name, const Variant& params) override;
   bool has_name(const std::string& name) override;
 

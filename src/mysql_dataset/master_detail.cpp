@@ -13,6 +13,7 @@
 #include "mysql_dataset/fields.h"
 #include "mysql_dataset/master_data_link.h"
 #include "mysql_dataset/mysql_dataset.h"
+#include "sql_parser/sql_placeholders.h"
 
 namespace quill {
 
@@ -160,11 +161,24 @@ void TMySQLDataset::SetFiltered(bool value) {
   RefreshIfOpen();
 }
 
+void TMySQLDataset::SetFilterParams(std::optional<std::vector<Variant>> values) {
+  filter_params_ = std::move(values);
+  if (filtered_ && !filter_.empty()) RefreshIfOpen();
+}
+
 // --- The condition ------------------------------------------------------------------
 
 std::string TMySQLDataset::BuildCondition() const {
-  const std::string filter_part =
-      filtered_ && !filter_.empty() ? "(" + filter_ + ")" : std::string();
+  std::string filter_part;
+  if (filtered_ && !filter_.empty()) {
+    filter_part = "(" +
+                  (filter_params_ ? BindPlaceholders(filter_, *filter_params_,
+                                                     [this](std::string_view text) {
+                                                       return EscapeString(text);
+                                                     })
+                                  : filter_) +
+                  ")";
+  }
   if (master_fields_.Count() == 0) return filter_part;
   std::string link;
   const TDataSet* master = master_link_->DataSet();

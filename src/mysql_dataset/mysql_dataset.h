@@ -283,6 +283,12 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   void SetFilter(const std::string& filter);
   bool Filtered() const { return filtered_; }
   void SetFiltered(bool value);
+  // The values of the "?" placeholders of Filter, in order; none (the
+  // default) sends Filter as written. Setting them refreshes an open,
+  // filtered dataset. With values, a count that differs from the Filter's
+  // placeholders fails when the condition is built (sending nothing).
+  const std::optional<std::vector<Variant>>& FilterParams() const { return filter_params_; }
+  void SetFilterParams(std::optional<std::vector<Variant>> values);
   // The condition the expansion inserts: "(filter)" while Filtered, then
   // "(detail='master value') AND ..." for every pair whose master field
   // exists in the open master, the master values escaped. "" for none.
@@ -554,6 +560,7 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   bool following_master_ = false;
   std::string filter_;
   bool filtered_ = false;
+  std::optional<std::vector<Variant>> filter_params_;
   TStringList pending_;
   // Per held-back statement: it writes the current row by its key condition.
   std::vector<bool> pending_keyed_;

@@ -6,6 +6,10 @@
 // rest of the system. The casts below are the only conversions between them.
 #include "mysql_server/mysql_client.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
+
 #include <mysql.h>
 
 #include <cassert>
@@ -185,6 +189,19 @@ unsigned ClientFieldCount(MySQLHandle* handle) { return mysql_field_count(My(han
 uint64_t ClientInsertId(MySQLHandle* handle) { return mysql_insert_id(My(handle)); }
 
 uint64_t ClientAffectedRows(MySQLHandle* handle) { return mysql_affected_rows(My(handle)); }
+
+bool ClientResetConnection(MySQLHandle* handle) { return mysql_reset_connection(My(handle)) == 0; }
+
+bool ClientSocketLooksAlive(MySQLHandle* handle) {
+  const int fd = static_cast<int>(mysql_get_socket(My(handle)));
+  if (fd < 0) return false;
+  // An idle connection has nothing to read; a closed one reads as the end,
+  // and a server that ends a connection sends its reason first.
+  char byte = 0;
+  const ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
 
 bool ClientRefresh(MySQLHandle* handle, unsigned options) {
   return mysql_refresh(My(handle), options) == 0;

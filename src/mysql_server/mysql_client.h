@@ -186,6 +186,14 @@ bool ClientRealConnect(MySQLHandle* handle, const std::string& host, const std::
 
 // Closes the connection and frees the handle. Safe on null.
 void ClientClose(MySQLHandle* handle);
+// Ends the session's state on the server (open transaction rolled back,
+// temporary tables, user and session variables gone) without reconnecting.
+// False when refused or when the connection is dead.
+bool ClientResetConnection(MySQLHandle* handle);
+// False when the server has visibly ended the connection (it closed the
+// socket, or sent something while nothing was asked), found without a
+// round trip to the server. True says only that nothing shows it dead.
+bool ClientSocketLooksAlive(MySQLHandle* handle);
 
 // --- Statements ------------------------------------------------------------
 

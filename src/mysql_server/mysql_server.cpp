@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "base/number_text.h"
 #include "base/published.h"
+#include "mysql_server/connection_pool.h"
 #include "mysql_server/mysql_login_dialog.h"
 #include "mysql_server/reserved_words.h"
 #include "platform/ui/ui_services.h"
@@ -71,6 +72,13 @@ class UpdateBracket {
  private:
   TStringList& list_;
 };
+
+// The pool key of a connection opened with the component's parameters.
+TPoolKey PoolKeyOf(const TMySQLServer& server) {
+  return TPoolKey{server.Host(),        server.Port(),        server.UserName(),
+                  server.Password(),    server.DatabaseName(), server.Compression(),
+                  server.Compression() ? kClientCompress : 0u};
+}
 
 }  // namespace
 
@@ -176,7 +184,7 @@ void TMySQLServer::DoConnect() {
 void TMySQLServer::DoDisconnect() {
   CloseDatasets();
   if (handle_ != nullptr) {
-    ClientClose(handle_);
+    TConnectionPool::Instance().Give(PoolKeyOf(*this), handle_);
     handle_ = nullptr;
   }
   info_ = "Disconnected.";
@@ -226,6 +234,7 @@ bool TMySQLServer::Login() {
 }
 
 MySQLHandle* TMySQLServer::NewHandle() {
+  if (MySQLHandle* pooled = TConnectionPool::Instance().Take(PoolKeyOf(*this))) return pooled;
   MySQLHandle* handle = ClientInit();
   if (handle == nullptr) RaiseServerError(nullptr, "Could not initialize LibMySQL.dll", 32100);
   // Both options only record a choice before connecting; they fail only when
@@ -245,7 +254,7 @@ MySQLHandle* TMySQLServer::NewHandle() {
 
 void TMySQLServer::DropHandle(MySQLHandle*& handle) {
   if (handle == nullptr || handle == handle_) return;
-  ClientClose(handle);
+  TConnectionPool::Instance().Give(PoolKeyOf(*this), handle);
   handle = nullptr;
 }
 

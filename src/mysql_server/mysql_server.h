@@ -129,13 +129,17 @@ class TMySQLServer : public TComponent {
   // Opens a further, independent connection with the current Host,
   // UserName, Password, Port and Compression, with the utf8mb4 character set
   // and automatic reconnection on, and no database selected. The caller
-  // owns it and gives it back with DropHandle.
+  // owns it and gives it back with DropHandle. A live idle connection of the
+  // process's pool opened with the same parameters (connection_pool.h) is
+  // taken first.
   // Errors: "Could not initialize LibMySQL.dll" when the library cannot make
   // a handle; "Could not connect using: <user>@<host>" when it refuses the
   // connection (no handle is left behind, nothing is retried).
   MySQLHandle* NewHandle();
   // Closes `handle` and sets it to null, unless it is null or is the
   // component's own handle (then it is left unchanged).
+  // Closing gives the connection back to the pool, which resets it or
+  // closes it; the component's own handle goes the same way on disconnect.
   void DropHandle(MySQLHandle*& handle);
 
   // --- Server operations -----------------------------------------------------

@@ -17,7 +17,11 @@ TAutoObject::TAutoObject() { TComServer::Instance().ObjectCreated(); }
 TAutoObject::~TAutoObject() { TComServer::Instance().ObjectDestroyed(); }
 
 void* TAutoObject::FindInterface(REFIID riid) {
-  if (riid == IID_IDispatch || riid == IID_IQuill) return static_cast<IQuill*>(this);
+  // One vtable answers IDispatch, IQuill and IQuill2: IQuill2's slots begin
+  // with IQuill's.
+  if (riid == IID_IDispatch || riid == IID_IQuill || riid == IID_IQuill2) {
+    return static_cast<IQuill2*>(this);
+  }
   if (riid == IID_ISupportErrorInfo) return static_cast<ISupportErrorInfo*>(this);
   if (riid == IID_IProvideClassInfo) return static_cast<IProvideClassInfo*>(this);
   return nullptr;

@@ -7,7 +7,7 @@
 // host gives the object: the scripting context of the current page, set by
 // OnStartPage (through IQuill or IPageEvents) and released by OnEndPage.
 //
-// Interfaces answered: IUnknown; IDispatch and IQuill (one vtable);
+// Interfaces answered: IUnknown; IDispatch, IQuill and IQuill2 (one vtable);
 // ISupportErrorInfo; IProvideClassInfo; IPageEvents.
 #pragma once
 
@@ -18,7 +18,7 @@
 
 namespace quill {
 
-class TAutoObject : public IQuill, public ISupportErrorInfo, public IProvideClassInfo {
+class TAutoObject : public IQuill2, public ISupportErrorInfo, public IProvideClassInfo {
  public:
   TAutoObject(const TAutoObject&) = delete;
   TAutoObject& operator=(const TAutoObject&) = delete;
@@ -40,7 +40,7 @@ class TAutoObject : public IQuill, public ISupportErrorInfo, public IProvideClas
   ULONG Release() override;
 
   // IDispatch over the type library. GetTypeInfoCount answers 1;
-  // GetTypeInfo the IQuill type information for index 0, DISP_E_BADINDEX
+  // GetTypeInfo the IQuill2 type information for index 0, DISP_E_BADINDEX
   // otherwise; GetIDsOfNames and Invoke as dispatch_invoke.h describes.
   HRESULT GetTypeInfoCount(UINT* count) override;
   HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;

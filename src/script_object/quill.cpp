@@ -18,7 +18,10 @@
 #include "mysql_server/mysql_server.h"
 #include "script_object/error_guard.h"
 #include "script_object/form_reader.h"
+#include "script_object/row_export.h"
+#include "sql_parser/basic_parser.h"
 #include "sql_parser/qz_str_utils.h"
+#include "sql_parser/sql_placeholders.h"
 
 namespace quill {
 
@@ -106,6 +109,41 @@ int64_t RowsLeft(TDataSet& dataset) {
   return 0;
 }
 
+// The table of a plain table select ("select ... from t [where|order|
+// limit|...]"), or "" for any other statement: joins, several tables,
+// names qualified by a database, subqueries in the from clause, other
+// statements. A dataset over such a
+// query writes its rows back to that table.
+std::string PlainSelectTable(std::string_view sql) {
+  TBasicParser parser(sql);
+  ConfigureForSplit(parser);
+  auto next = [&parser]() -> const TTokenProps& {
+    for (;;) {
+      const TTokenProps& t = parser.NextToken(true);
+      if (t.Kind != ptLineComment && t.Kind != ptBlockComment) return t;
+    }
+  };
+  const TTokenProps* t = &next();
+  if (t->Kind != ptIdentifier || !SameText(t->Text, "select")) return "";
+  int depth = 0;
+  for (t = &next(); t->Kind != ptEnd; t = &next()) {
+    if (t->Kind == '(') ++depth;
+    if (t->Kind == ')') --depth;
+    if (depth == 0 && t->Kind == ptIdentifier && SameText(t->Text, "from")) break;
+  }
+  if (t->Kind == ptEnd) return "";
+  t = &next();
+  if (t->Kind != ptIdentifier) return "";
+  std::string table = t->Text;
+  t = &next();
+  if (t->Kind == ptEnd || t->Kind == ptSeparator) return table;
+  if (t->Kind != ptIdentifier) return "";
+  const std::string word = UpperCase(t->Text);
+  const bool clause = word == "WHERE" || word == "ORDER" || word == "LIMIT" || word == "GROUP" ||
+                      word == "HAVING" || word == "FOR" || word == "LOCK";
+  return clause ? table : "";
+}
+
 }  // namespace
 
 TAutoObject* NewQuillObject() { return new TQuill; }
@@ -118,6 +156,9 @@ void TQuill::Initialize() {
   TASPObject::Initialize();
   server_ = std::make_unique<TMySQLServer>();
   server_->SetLoginPrompt(false);
+  // However the connection goes down (Connect, a property set through its
+  // shell, the object dying), an open transaction is rolled back first.
+  server_->BeforeDisconnect = [this](TMySQLServer&) { AbandonTransaction(); };
 }
 
 // --- Registry ------------------------------------------------------------------------
@@ -524,6 +565,239 @@ HRESULT TQuill::get_FormatDateTime(BSTR Format, DATE DateTime, BSTR* Value) {
     if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
     *Value = nullptr;
     SetText(Value, FormatDateTime(Text(Format), DateTime));
+  });
+}
+
+// --- Transactions ---------------------------------------------------------------------
+
+void TQuill::EnsureConnected() {
+  if (!server_->Connected()) server_->Connect();
+  if (!server_->Connected()) throw EDatabaseError("Server could not connect");
+}
+
+namespace {
+
+// Moves `dataset` onto or off the object's connection; with `reopen`, an
+// open dataset is reopened on the row it was on.
+void SetSharing(TMySQLDataset& dataset, bool share, bool reopen) {
+  const bool was_open = reopen && dataset.Active();
+  const int64_t row = was_open ? dataset.RowIndex() : -1;
+  dataset.SetShareConnection(share);
+  if (!was_open) return;
+  dataset.SetActive(true);
+  if (row >= 0) dataset.SetRowIndex(row);
+}
+
+}  // namespace
+
+void TQuill::DoBeginTrans() {
+  if (in_transaction_) throw EDatabaseError("A transaction is already open");
+  EnsureConnected();
+  // A dataset on a connection of its own would write outside the
+  // transaction.
+  for (auto& entry : datasets_) {
+    TMySQLDataset& dataset = *entry.second;
+    if (dataset.ShareConnection()) continue;
+    moved_datasets_.push_back(dataset.Handle());
+    SetSharing(dataset, true, true);
+  }
+  try {
+    server_->RunStatement("START TRANSACTION");
+  } catch (...) {
+    EndTransaction(true);
+    throw;
+  }
+  // A silent reconnect would carry on outside the transaction; better that
+  // the next statement fails.
+  ClientSetReconnect(server_->Handle(), false);
+  in_transaction_ = true;
+}
+
+void TQuill::EndTransaction(bool reopen) noexcept {
+  in_transaction_ = false;
+  if (server_ && server_->Handle() != nullptr) ClientSetReconnect(server_->Handle(), true);
+  std::vector<ObjectHandle> moved;
+  moved.swap(moved_datasets_);
+  for (ObjectHandle handle : moved) {
+    auto* dataset = dynamic_cast<TMySQLDataset*>(ResolveHandle(handle));
+    if (dataset == nullptr) continue;
+    try {
+      SetSharing(*dataset, false, reopen);
+    } catch (...) {
+      // It stays closed; its next open reports what is wrong.
+    }
+  }
+}
+
+void TQuill::AbandonTransaction() noexcept {
+  if (!in_transaction_) return;
+  in_transaction_ = false;
+  try {
+    if (server_->Handle() != nullptr) server_->RunStatement("ROLLBACK");
+  } catch (...) {
+    // The server ends the transaction with the connection anyway.
+  }
+  EndTransaction(false);
+}
+
+void TQuill::RefreshAfterRollback() {
+  std::exception_ptr first;
+  for (auto& entry : datasets_) {
+    TMySQLDataset& dataset = *entry.second;
+    if (!dataset.Active()) continue;
+    try {
+      if (dataset.State() == dsEdit || dataset.State() == dsInsert) dataset.CancelRecord();
+      dataset.RefreshRows();
+    } catch (...) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  if (first) std::rethrow_exception(first);
+}
+
+HRESULT TQuill::BeginTrans() {
+  return GuardedCall([&] { DoBeginTrans(); });
+}
+
+HRESULT TQuill::CommitTrans() {
+  return GuardedCall([&] {
+    if (!in_transaction_) throw EDatabaseError("No transaction is open");
+    in_transaction_ = false;
+    struct End {
+      TQuill* self;
+      ~End() { self->EndTransaction(true); }
+    } end{this};
+    server_->RunStatement("COMMIT");
+  });
+}
+
+HRESULT TQuill::RollbackTrans() {
+  return GuardedCall([&] {
+    if (!in_transaction_) throw EDatabaseError("No transaction is open");
+    in_transaction_ = false;
+    {
+      struct End {
+        TQuill* self;
+        ~End() { self->EndTransaction(true); }
+      } end{this};
+      server_->RunStatement("ROLLBACK");
+    }
+    RefreshAfterRollback();
+  });
+}
+
+HRESULT TQuill::get_InTransaction(VARIANT_BOOL* Value) {
+  return GuardedCall([&] {
+    if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
+    *Value = in_transaction_ ? VARIANT_TRUE : VARIANT_FALSE;
+  });
+}
+
+HRESULT TQuill::OnEndPage() {
+  AbandonTransaction();
+  return TASPObject::OnEndPage();
+}
+
+// --- Bound statements ----------------------------------------------------------------
+
+std::vector<Variant> TQuill::ParamValues(const VARIANT& params_in) {
+  VARIANT params;
+  VariantInit(&params);
+  if (FAILED(VariantCopyInd(&params, &params_in))) throw EVariantError("Invalid Params value");
+  struct Clear {
+    VARIANT* v;
+    ~Clear() { VariantClear(v); }
+  } clear{&params};
+  if (params.vt == VT_EMPTY || (params.vt == VT_ERROR && params.scode == DISP_E_PARAMNOTFOUND)) {
+    return {};
+  }
+  Variant value = VariantToValue(params);
+  // A byte array is one value, not a list of numbers.
+  if (!value.IsArray() || params.vt == (VT_ARRAY | VT_UI1)) return {std::move(value)};
+  return std::move(value.RawArray().Items);
+}
+
+std::string TQuill::Bind(const std::string& sql, const VARIANT& params) {
+  const std::vector<Variant> values = ParamValues(params);
+  EnsureConnected();  // the escaping follows the connection's character set
+  return BindPlaceholders(sql, values,
+                          [this](std::string_view text) { return server_->EscapeString(text); });
+}
+
+HRESULT TQuill::get_Query(BSTR Name, BSTR SQL, VARIANT Params, VARIANT* Value) {
+  return GuardedCall([&] {
+    if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
+    const std::string name = Text(Name);
+    const std::string sql = Bind(Text(SQL), Params);
+    const int found = FindDataset(name);
+    TMySQLDataset* dataset =
+        found >= 0 ? datasets_[static_cast<size_t>(found)].second.get() : CreateDataset(name, "");
+    // The same text again still reads the rows anew.
+    dataset->SetActive(false);
+    // Over a plain table select, edits go back to that table; other
+    // queries keep the table the dataset was given, if any.
+    std::string table = PlainSelectTable(sql);
+    std::erase(table, '`');  // the dataset quotes the name itself
+    if (!table.empty()) dataset->SetTableName(table);
+    TStringList lines;
+    lines.SetText(sql);
+    dataset->SetSQL(lines);
+    dataset->SetActive(true);
+    VariantClear(Value);
+    *Value = shell_variant(dataset);
+  });
+}
+
+HRESULT TQuill::Exec(BSTR SQL, VARIANT Params, VARIANT* Value) {
+  return GuardedCall([&] {
+    if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
+    const std::string sql = Bind(Text(SQL), Params);
+    server_->RunStatement(sql);
+    const uint64_t affected = ClientAffectedRows(server_->Handle());
+    const int64_t count = affected == UINT64_MAX ? -1 : static_cast<int64_t>(affected);
+    VariantClear(Value);
+    ValueToVariant(Variant(count), Value);
+  });
+}
+
+// --- Rows as data ------------------------------------------------------------------
+
+TMySQLDataset& TQuill::NamedDataset(const std::string& name) {
+  const int found = FindDataset(name);
+  if (found < 0) throw EDatabaseError("Dataset " + Quoted(name) + " not found.");
+  TMySQLDataset& dataset = *datasets_[static_cast<size_t>(found)].second;
+  if (!dataset.Active()) dataset.SetActive(true);
+  return dataset;
+}
+
+HRESULT TQuill::get_GetRows(BSTR Name, LONG Rows, BSTR Fields, VARIANT* Value) {
+  return GuardedCall([&] {
+    if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
+    TMySQLDataset& dataset = NamedDataset(Text(Name));
+    const std::string names = Text(Fields);
+    std::vector<TField*> fields;
+    if (names.empty()) {
+      for (int i = 0; i < dataset.FieldCount(); ++i) fields.push_back(&dataset.Field(i));
+    } else {
+      for (uint8_t k = 1; k != 0; ++k) {
+        const std::string word = ExtractWord(k, names, ";");
+        if (word.empty()) break;
+        if (!Trim(word).empty()) fields.push_back(&dataset.RequireField(Trim(word)));
+      }
+    }
+    VARIANT rows;
+    VariantInit(&rows);
+    ReadRowsArray(dataset, fields, Rows, &rows);
+    VariantClear(Value);
+    *Value = rows;
+  });
+}
+
+HRESULT TQuill::get_ContentJSON(BSTR Name, BSTR* Value) {
+  return GuardedCall([&] {
+    if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
+    *Value = nullptr;
+    SetText(Value, RowsAsJson(NamedDataset(Text(Name))));
   });
 }
 

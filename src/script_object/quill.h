@@ -8,6 +8,11 @@
 // themselves stay owned here, and when this object dies every shell still
 // held by a script becomes a shell over nothing.
 //
+// IQuill2 adds transactions on the object's connection, statements with
+// "?" placeholders bound to values, and rows handed out as an array or as
+// JSON. A transaction left open is rolled back when the page ends, when
+// Connect reconnects and when the object dies.
+//
 // Each IQuill member runs under the failure guard (error_guard.h): it
 // answers S_OK, or E_UNEXPECTED (or the failure's own HRESULT) with the
 // failure's message in the thread's error information. Nothing a member
@@ -103,6 +108,45 @@ class TQuill final : public TASPObject {
                   VARIANT_BOOL Compression, UINT Options) override;
   // `DateTime` formatted by `Format` (empty: "C"); never fails.
   HRESULT get_FormatDateTime(BSTR Format, DATE DateTime, BSTR* Value) override;
+  // Rolls back a transaction still open, then releases the scripting
+  // context.
+  HRESULT OnEndPage() override;
+
+  // --- IQuill2 -----------------------------------------------------------------
+
+  // Connects when needed and sends "START TRANSACTION". Datasets that keep
+  // a connection of their own are moved onto the object's connection until
+  // the transaction ends (reopened on their row), and the connection stops
+  // reconnecting by itself, which would silently end the transaction. Fails
+  // with "A transaction is already open" when one is.
+  HRESULT BeginTrans() override;
+  // Sends "COMMIT". Fails with "No transaction is open" when none is. The
+  // transaction is over afterwards even when the server refused.
+  HRESULT CommitTrans() override;
+  // Sends "ROLLBACK", then cancels pending edits and re-reads every open
+  // dataset so that the rows agree with the server. Fails as CommitTrans.
+  HRESULT RollbackTrans() override;
+  HRESULT get_InTransaction(VARIANT_BOOL* Value) override;
+  // Binds `Params` into `SQL` (BindPlaceholders), makes it the SQL of the
+  // dataset `Name` (registered first when new) and opens it anew. Over a
+  // plain table select ("select ... from t where ..."), t becomes the
+  // dataset's TableName, so that its rows can be edited. Returns a shell
+  // over it. A binding failure changes nothing.
+  HRESULT get_Query(BSTR Name, BSTR SQL, VARIANT Params, VARIANT* Value) override;
+  // Binds `Params` into `SQL` and sends it on the connection (connecting
+  // when needed); the value is the affected-row count, -1 when there is
+  // none.
+  HRESULT Exec(BSTR SQL, VARIANT Params, VARIANT* Value) override;
+  // Opens the dataset `Name` when closed and reads up to `Rows` rows (all
+  // when negative) of `Fields` (names separated by ";"; empty: every field)
+  // from the current row on into an array indexed (field, row). The dataset
+  // is left on the row after the last one read. Fails with "Dataset "n" not
+  // found." and "Field '%s' not found".
+  HRESULT get_GetRows(BSTR Name, LONG Rows, BSTR Fields, VARIANT* Value) override;
+  // Opens the dataset `Name` when closed and writes every cached row as a
+  // JSON object (RowsAsJson); the position does not change.
+  HRESULT get_ContentJSON(BSTR Name, BSTR* Value) override;
+  bool InTransaction() const { return in_transaction_; }
 
   // --- Internal operations ---------------------------------------------------------
 
@@ -141,6 +185,20 @@ class TQuill final : public TASPObject {
                  const std::string& master, const std::string& condition, VARIANT* value);
   void DoLink(const std::string& detail, const std::string& master, const std::string& condition);
   void DoUnLink(const std::string& detail);
+  TMySQLDataset& NamedDataset(const std::string& name);
+  void EnsureConnected();
+  // `Params` as the values of the placeholders.
+  static std::vector<Variant> ParamValues(const VARIANT& params);
+  std::string Bind(const std::string& sql, const VARIANT& params);
+  void DoBeginTrans();
+  // Ends the transaction's bookkeeping: reconnection on again, datasets
+  // back on connections of their own (reopened on their row with `reopen`).
+  // Never fails.
+  void EndTransaction(bool reopen) noexcept;
+  // Rolls back a transaction still open without re-reading datasets (the
+  // page or the connection is going away). Never fails.
+  void AbandonTransaction() noexcept;
+  void RefreshAfterRollback();
   std::string DoContent(const std::string& name, bool is_file, const std::string& html);
   std::string DoContentTable(const std::string& name, bool is_file, const std::string& head,
                              const std::string& body, const std::string& foot);
@@ -174,6 +232,12 @@ class TQuill final : public TASPObject {
   // Data sources of the links made by Link, freed by UnLink.
   std::vector<std::unique_ptr<TDataSource>> sources_;
   FieldTagParams field_tag_params_;
+
+  bool in_transaction_ = false;
+  // Datasets moved onto the object's connection for the transaction, by
+  // object handle (a dataset cannot go away before the object, but a
+  // handle never dangles anyway).
+  std::vector<ObjectHandle> moved_datasets_;
 };
 
 // A new, uninitialised script object for the class factory.

@@ -17,9 +17,10 @@ namespace quill {
 
 namespace {
 
-// Reference handles of the types the two descriptions point to.
+// Reference handles of the types the descriptions point to.
 constexpr HREFTYPE kRefIDispatch = 1;
-constexpr HREFTYPE kRefIQuill = 2;
+constexpr HREFTYPE kRefIQuill2 = 2;  // the class's default interface
+constexpr HREFTYPE kRefIQuill = 3;   // the base of IQuill2
 
 constexpr WORD kDispatchSlots = 7;
 
@@ -52,7 +53,8 @@ BSTR AllocAscii(const char* text) {
 
 class TQuillTypeInfo final : public ITypeInfo {
  public:
-  enum class Kind { Interface, Class };
+  // Interface describes IQuill2 (every member), Interface1 IQuill alone.
+  enum class Kind { Interface, Interface1, Class };
 
   explicit TQuillTypeInfo(Kind kind) : kind_(kind) { TComServer::Instance().ObjectCreated(); }
   ~TQuillTypeInfo() { TComServer::Instance().ObjectDestroyed(); }
@@ -90,10 +92,10 @@ class TQuillTypeInfo final : public ITypeInfo {
     attr->wMajorVerNum = kTypeLibrary.MajorVersion;
     attr->wMinorVerNum = kTypeLibrary.MinorVersion;
     attr->cImplTypes = 1;
-    if (kind_ == Kind::Interface) {
-      attr->guid = IID_IQuill;
+    if (IsInterface()) {
+      attr->guid = kind_ == Kind::Interface ? IID_IQuill2 : IID_IQuill;
       attr->typekind = TKIND_DISPATCH;
-      attr->cFuncs = static_cast<WORD>(QuillMembers().size());
+      attr->cFuncs = static_cast<WORD>(Members().size());
       attr->cbSizeVft = kDispatchSlots * sizeof(void*);
       attr->wTypeFlags = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
     } else {
@@ -113,8 +115,8 @@ class TQuillTypeInfo final : public ITypeInfo {
   HRESULT GetFuncDesc(UINT index, FUNCDESC** out) override {
     if (out == nullptr) return E_INVALIDARG;
     *out = nullptr;
-    const auto members = QuillMembers();
-    if (kind_ != Kind::Interface || index >= members.size()) return TYPE_E_ELEMENTNOTFOUND;
+    const auto members = Members();
+    if (!IsInterface() || index >= members.size()) return TYPE_E_ELEMENTNOTFOUND;
     const TMemberInfo& m = members[index];
     try {
       auto block = std::make_unique<FuncDescBlock>();
@@ -165,8 +167,8 @@ class TQuillTypeInfo final : public ITypeInfo {
   HRESULT GetNames(MEMBERID memid, BSTR* names, UINT max, UINT* count) override {
     if (names == nullptr || count == nullptr) return E_INVALIDARG;
     *count = 0;
-    if (kind_ != Kind::Interface) return TYPE_E_ELEMENTNOTFOUND;
-    const TMemberInfo* m = FindMember(memid);
+    if (!IsInterface()) return TYPE_E_ELEMENTNOTFOUND;
+    const TMemberInfo* m = Find(memid);
     if (m == nullptr) return TYPE_E_ELEMENTNOTFOUND;
     if (max == 0) return S_OK;
     names[(*count)++] = AllocAscii(m->Name);
@@ -180,7 +182,8 @@ class TQuillTypeInfo final : public ITypeInfo {
   HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* out) override {
     if (out == nullptr) return E_INVALIDARG;
     if (index != 0) return TYPE_E_ELEMENTNOTFOUND;
-    *out = kind_ == Kind::Interface ? kRefIDispatch : kRefIQuill;
+    *out = kind_ == Kind::Interface ? kRefIQuill : kind_ == Kind::Interface1 ? kRefIDispatch
+                                                                               : kRefIQuill2;
     return S_OK;
   }
 
@@ -192,17 +195,25 @@ class TQuillTypeInfo final : public ITypeInfo {
   }
 
   HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) override {
-    if (kind_ != Kind::Interface) {
+    if (!IsInterface()) {
       if (names == nullptr || ids == nullptr) return E_INVALIDARG;
       for (UINT i = 0; i < count; ++i) ids[i] = MEMBERID_NIL;
       return DISP_E_UNKNOWNNAME;
     }
-    return QuillGetIDsOfNames(names, count, ids);
+    const HRESULT hr = QuillGetIDsOfNames(names, count, ids);
+    // IQuill does not know the names its extension added.
+    if (kind_ == Kind::Interface1 && count > 0 && ids != nullptr && Find(ids[0]) == nullptr &&
+        ids[0] != DISPID_UNKNOWN) {
+      for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+      return DISP_E_UNKNOWNNAME;
+    }
+    return hr;
   }
 
   HRESULT Invoke(void* instance, MEMBERID memid, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* excep, UINT* arg_error) override {
-    if (kind_ != Kind::Interface) return E_NOTIMPL;
+    if (!IsInterface()) return E_NOTIMPL;
+    if (Find(memid) == nullptr) return DISP_E_MEMBERNOTFOUND;
     return QuillInvoke(static_cast<IQuill*>(instance), memid, flags, params, result, excep,
                        arg_error);
   }
@@ -212,9 +223,13 @@ class TQuillTypeInfo final : public ITypeInfo {
     const char* name_text = nullptr;
     const char* doc_text = nullptr;
     if (memid == MEMBERID_NIL) {
-      name_text = kind_ == Kind::Interface ? kInterfaceName : kClassName;
-      doc_text = kind_ == Kind::Interface ? kInterfaceHelp : kClassDescription;
-    } else if (const TMemberInfo* m = kind_ == Kind::Interface ? FindMember(memid) : nullptr) {
+      name_text = kind_ == Kind::Interface    ? kInterface2Name
+                  : kind_ == Kind::Interface1 ? kInterfaceName
+                                              : kClassName;
+      doc_text = kind_ == Kind::Interface    ? kInterface2Help
+                 : kind_ == Kind::Interface1 ? kInterfaceHelp
+                                             : kClassDescription;
+    } else if (const TMemberInfo* m = IsInterface() ? Find(memid) : nullptr) {
       name_text = m->Name;
       doc_text = m->HelpString;
     } else {
@@ -237,13 +252,17 @@ class TQuillTypeInfo final : public ITypeInfo {
   HRESULT GetRefTypeInfo(HREFTYPE ref, ITypeInfo** out) override {
     if (out == nullptr) return E_INVALIDARG;
     *out = nullptr;
-    if (ref == kRefIQuill && kind_ == Kind::Class) {
+    if (ref == kRefIQuill2 && kind_ == Kind::Class) {
       *out = NewQuillTypeInfo();
+      return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    if (ref == kRefIQuill && kind_ == Kind::Interface) {
+      *out = new (std::nothrow) TQuillTypeInfo(Kind::Interface1);
       return *out != nullptr ? S_OK : E_OUTOFMEMORY;
     }
     // IDispatch is described by the standard automation library, which
     // this platform does not provide.
-    if (ref == kRefIDispatch && kind_ == Kind::Interface) return TYPE_E_CANTLOADLIBRARY;
+    if (ref == kRefIDispatch && kind_ == Kind::Interface1) return TYPE_E_CANTLOADLIBRARY;
     return TYPE_E_ELEMENTNOTFOUND;
   }
 
@@ -281,6 +300,19 @@ class TQuillTypeInfo final : public ITypeInfo {
   void ReleaseVarDesc(VARDESC*) override {}
 
  private:
+  bool IsInterface() const { return kind_ != Kind::Class; }
+  std::span<const TMemberInfo> Members() const {
+    return QuillMembers(kind_ == Kind::Interface ? TInterfaceVersion::IQuill2
+                                                 : TInterfaceVersion::IQuill);
+  }
+  // The member `id` of this interface, or null.
+  const TMemberInfo* Find(MEMBERID id) const {
+    for (const TMemberInfo& m : Members()) {
+      if (m.Id == id) return &m;
+    }
+    return nullptr;
+  }
+
   const Kind kind_;
   std::atomic<ULONG> refs_{1};
 };

@@ -67,6 +67,22 @@ constexpr TParamInfo kFormatDateTimeParams[] = {
     {"DateTime", VT_DATE, kDef, nullptr, 0},
 };
 
+constexpr TParamInfo kQueryParams[] = {
+    {"Name", VT_BSTR, kReq, nullptr, 0},
+    {"SQL", VT_BSTR, kReq, nullptr, 0},
+    {"Params", VT_VARIANT, kOpt, nullptr, 0},
+};
+constexpr TParamInfo kExecParams[] = {
+    {"SQL", VT_BSTR, kReq, nullptr, 0},
+    {"Params", VT_VARIANT, kOpt, nullptr, 0},
+};
+constexpr TParamInfo kGetRowsParams[] = {
+    {"Name", VT_BSTR, kReq, nullptr, 0},
+    {"Rows", VT_I4, kDef, nullptr, -1},
+    {"Fields", VT_BSTR, kDef, u"", 0},
+};
+constexpr TParamInfo kContentJSONParams[] = {{"Name", VT_BSTR, kReq, nullptr, 0}};
+
 // Moves a BSTR result into the dispatch result. (The member must have run
 // before `value` is read, so callers evaluate the call first.)
 HRESULT BstrResult(HRESULT hr, BSTR value, VARIANT* result) {
@@ -128,6 +144,36 @@ HRESULT CallFormatDateTime(IQuill* q, VARIANT* a, VARIANT* r) {
   return BstrResult(hr, value, r);
 }
 
+// The members of IQuill2 sit on the same object; its vtable extends IQuill's.
+IQuill2* Two(IQuill* q) { return static_cast<IQuill2*>(q); }
+
+HRESULT CallBeginTrans(IQuill* q, VARIANT*, VARIANT*) { return Two(q)->BeginTrans(); }
+HRESULT CallCommitTrans(IQuill* q, VARIANT*, VARIANT*) { return Two(q)->CommitTrans(); }
+HRESULT CallRollbackTrans(IQuill* q, VARIANT*, VARIANT*) { return Two(q)->RollbackTrans(); }
+HRESULT CallInTransaction(IQuill* q, VARIANT*, VARIANT* r) {
+  VARIANT_BOOL value = VARIANT_FALSE;
+  const HRESULT hr = Two(q)->get_InTransaction(&value);
+  if (SUCCEEDED(hr)) {
+    r->vt = VT_BOOL;
+    r->boolVal = value;
+  }
+  return hr;
+}
+HRESULT CallQuery(IQuill* q, VARIANT* a, VARIANT* r) {
+  return Two(q)->get_Query(a[0].bstrVal, a[1].bstrVal, a[2], r);
+}
+HRESULT CallExec(IQuill* q, VARIANT* a, VARIANT* r) {
+  return Two(q)->Exec(a[0].bstrVal, a[1], r);
+}
+HRESULT CallGetRows(IQuill* q, VARIANT* a, VARIANT* r) {
+  return Two(q)->get_GetRows(a[0].bstrVal, a[1].lVal, a[2].bstrVal, r);
+}
+HRESULT CallContentJSON(IQuill* q, VARIANT* a, VARIANT* r) {
+  BSTR value = nullptr;
+  const HRESULT hr = Two(q)->get_ContentJSON(a[0].bstrVal, &value);
+  return BstrResult(hr, value, r);
+}
+
 constexpr TMemberKind kGet = TMemberKind::PropertyGet;
 constexpr TMemberKind kMethod = TMemberKind::Method;
 
@@ -146,7 +192,17 @@ const TMemberInfo kMembers[] = {
     {13, "Recordset", kGet, kDatasetParams, VT_VARIANT, "", 11, CallRecordset},
     {14, "Connection", kGet, kServerParams, VT_VARIANT, "", 12, CallConnection},
     {15, "FormatDateTime", kGet, kFormatDateTimeParams, VT_BSTR, "", 13, CallFormatDateTime},
+    // IQuill2
+    {100, "BeginTrans", kMethod, {}, VT_EMPTY, "", 14, CallBeginTrans},
+    {101, "CommitTrans", kMethod, {}, VT_EMPTY, "", 15, CallCommitTrans},
+    {102, "RollbackTrans", kMethod, {}, VT_EMPTY, "", 16, CallRollbackTrans},
+    {103, "InTransaction", kGet, {}, VT_BOOL, "", 17, CallInTransaction},
+    {104, "Query", kGet, kQueryParams, VT_VARIANT, "", 18, CallQuery},
+    {105, "Exec", kMethod, kExecParams, VT_VARIANT, "", 19, CallExec},
+    {106, "GetRows", kGet, kGetRowsParams, VT_VARIANT, "", 20, CallGetRows},
+    {107, "ContentJSON", kGet, kContentJSONParams, VT_BSTR, "", 21, CallContentJSON},
 };
+constexpr size_t kIQuillMemberCount = 14;
 
 bool SameAsciiName(std::u16string_view a, const char* b) {
   const std::string_view bv(b);
@@ -164,6 +220,11 @@ bool SameAsciiName(std::u16string_view a, const char* b) {
 }  // namespace
 
 std::span<const TMemberInfo> QuillMembers() { return kMembers; }
+
+std::span<const TMemberInfo> QuillMembers(TInterfaceVersion version) {
+  if (version == TInterfaceVersion::IQuill) return std::span(kMembers).first(kIQuillMemberCount);
+  return kMembers;
+}
 
 const TMemberInfo* FindMember(DISPID id) {
   for (const TMemberInfo& m : kMembers) {
@@ -196,6 +257,7 @@ void MakeDefaultValue(const TParamInfo& param, VARIANT* out) {
         throw std::bad_alloc();
       }
       break;
+    case VT_I4: out->lVal = static_cast<LONG>(param.DefaultNumber); break;
     case VT_UI4: out->ulVal = static_cast<ULONG>(param.DefaultNumber); break;
     case VT_UINT: out->uintVal = static_cast<UINT>(param.DefaultNumber); break;
     case VT_BOOL: out->boolVal = param.DefaultNumber ? VARIANT_TRUE : VARIANT_FALSE; break;

@@ -1,4 +1,4 @@
-// The type library of the module, kept as data: the IQuill members with
+// The type library of the module, kept as data: the IQuill and IQuill2 members with
 // their DISPIDs, kinds, arguments (names, automation types, defaults) and
 // help strings, and the Quill class. Late-bound callers reach the members
 // through this table only: names are resolved against it, arguments are
@@ -39,6 +39,9 @@ inline constexpr const char* kClassName = "Quill";
 inline constexpr const char* kClassDescription = "";  // the coclass's help string
 inline constexpr const char* kInterfaceName = "IQuill";
 inline constexpr const char* kInterfaceHelp = "Dispatch interface for Quill Object";
+inline constexpr const char* kInterface2Name = "IQuill2";
+inline constexpr const char* kInterface2Help =
+    "Dispatch interface for Quill Object: transactions, bound parameters, rows as data";
 
 // How an argument may be left out.
 enum class TParamUse : uint8_t {
@@ -49,10 +52,10 @@ enum class TParamUse : uint8_t {
 
 struct TParamInfo {
   const char* Name;
-  VARTYPE Type;  // VT_BSTR, VT_UI4, VT_UINT, VT_BOOL, VT_DATE, VT_VARIANT, VT_UNKNOWN
+  VARTYPE Type;  // VT_BSTR, VT_I4, VT_UI4, VT_UINT, VT_BOOL, VT_DATE, VT_VARIANT, VT_UNKNOWN
   TParamUse Use;
   const char16_t* DefaultText;  // VT_BSTR defaults
-  int64_t DefaultNumber;        // VT_UI4, VT_UINT, VT_BOOL (0 or -1), VT_DATE (whole days)
+  int64_t DefaultNumber;        // VT_I4, VT_UI4, VT_UINT, VT_BOOL (0 or -1), VT_DATE (whole days)
 };
 
 enum class TMemberKind : uint8_t { Method = 1, PropertyGet = 2 };  // INVOKE_FUNC, INVOKE_PROPERTYGET
@@ -67,14 +70,18 @@ struct TMemberInfo {
   const char* Name;
   TMemberKind Kind;
   std::span<const TParamInfo> Params;
-  VARTYPE ResultType;  // VT_VARIANT or VT_BSTR for property gets, VT_EMPTY for methods
+  VARTYPE ResultType;  // VT_VARIANT, VT_BSTR or VT_BOOL; VT_EMPTY for none
   const char* HelpString;
   int VtableSlot;      // position after the seven IDispatch slots, from 0
   TMemberThunk Call;
 };
 
-// The members in vtable order.
+// The members in vtable order: those of IQuill, then those of IQuill2.
 std::span<const TMemberInfo> QuillMembers();
+
+enum class TInterfaceVersion : uint8_t { IQuill, IQuill2 };
+// The members one interface describes: IQuill's fourteen, or all of them.
+std::span<const TMemberInfo> QuillMembers(TInterfaceVersion version);
 // The member with that DISPID, or null.
 const TMemberInfo* FindMember(DISPID id);
 // The member with that name (ASCII case ignored), or null.

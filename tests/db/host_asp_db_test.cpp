@@ -211,6 +211,57 @@ TEST_F(HostDbTest, ByteArraysFromThePageReachBlobColumns) {
   Sql("drop table asp_blobs");
 }
 
+// IQuill2 from a page: rows as JSON parsed back by the script engine with
+// every column type, GetRows as a VBArray, bound parameters from the form,
+// and a transaction the page leaves open rolled back when it ends.
+TEST_F(HostDbTest, SecondInterfaceMembersFromPages) {
+  Sql("drop table if exists asp_types");
+  Sql("create table asp_types (id int primary key, c_tiny tinyint, c_ubig bigint unsigned,"
+      " c_dec decimal(10,2), c_double double, c_date date, c_time time, c_datetime datetime,"
+      " c_ts timestamp null default null, c_year year, c_enum enum('a','b'), c_set set('x','y'),"
+      " c_text text, c_blob blob, c_varbinary varbinary(4), c_bit bit(8), c_json json)"
+      " character set utf8mb4");
+  Sql("insert into asp_types values (1, -128, 18446744073709551615, 12345678.91, 2.25,"
+      " '2001-12-31', '23:59:59', '2001-12-31 23:59:59', '2001-12-31 23:59:58', 2001, 'b', 'x,y',"
+      " 'v\xC3\xA9 \"q\"\t\n\\\\', 0x000102, 0x00ff, b'101', '{\"k\": 1}'), (2, null, null, null, null,"
+      " null, null, null, null, null, null, null, null, null, null, null, null)");
+  RenderResult r = Render(
+      "<!--#include file=\"conn.inc\"-->"
+      "<% var q = Connect(); q.Dataset('t', 'asp_types', true);\n"
+      "   var rows = JSON.parse(q.ContentJSON('t')); %>"
+      "<%= rows.length %>|<%= JSON.stringify(rows[0]) %>|<%= JSON.stringify(rows[1]).length %>|"
+      "<%= typeof rows[0].c_dec %>");
+  Sql("drop table if exists asp_types");
+  EXPECT_TRUE(r.error.empty()) << r.error;
+  EXPECT_EQ(r.response.body,
+            "2|{\"id\":1,\"c_tiny\":-128,\"c_ubig\":18446744073709552000,\"c_dec\":12345678.91,"
+            "\"c_double\":2.25,\"c_date\":\"2001-12-31\",\"c_time\":\"23:59:59\","
+            "\"c_datetime\":\"2001-12-31T23:59:59\",\"c_ts\":\"2001-12-31T23:59:58\",\"c_year\":2001,"
+            "\"c_enum\":\"b\",\"c_set\":\"x,y\",\"c_text\":\"v\xC3\xA9 \\\"q\\\"\\t\\n\\\\\","
+            "\"c_blob\":\"AAEC\",\"c_varbinary\":\"AP8=\",\"c_bit\":\"BQ==\",\"c_json\":\"{\\\"k\\\": 1}\"}|"
+            "238|number");
+
+  r = Render(
+      "<!--#include file=\"conn.inc\"-->"
+      "<% var q = Connect();\n"
+      "   var d = q.Query('found', 'select id, name from asp_items where name like ? order by id',\n"
+      "                   [String(Request.Form('name')) + '%']);\n"
+      "   var a = q.GetRows('found', -1, 'name;id'); %>"
+      "<%= a.ubound(1) %>:<%= a.ubound(2) %>:<%= a.toArray().join('+') %>:<%= d.eof %>|"
+      "<% q.BeginTrans(); q.Exec('delete from asp_items where id = ?', [2]); %>"
+      "<%= q.InTransaction %>",
+      {{"name", "p'"}});
+  EXPECT_TRUE(r.error.empty()) << r.error;
+  EXPECT_EQ(r.response.body, "1:-1::True|True");
+  r = Render(
+      "<!--#include file=\"conn.inc\"-->"
+      "<% var q = Connect();\n"
+      "   q.Query('found', 'select id, name from asp_items where name like ? order by id', ['p%']);\n"
+      "   var a = q.GetRows('found'); %><%= a.toArray().join('+') %>");
+  EXPECT_EQ(r.response.body, "2+pear") << r.error;
+  EXPECT_EQ(Sql("select count(*) from asp_items"), "2;");
+}
+
 // Runs quill-asp with `args`; answers its exit status and standard output.
 std::pair<int, std::string> RunProgram(const std::string& args) {
   const std::string command = std::string(QUILL_ASP_PROGRAM) + " " + args + " 2>/dev/null";

@@ -234,6 +234,12 @@ TEST_F(ShopSiteTest, OrderEditorUpdatesInsertsAndDeletes) {
   EXPECT_EQ(r.response.status, 302) << r.response.body;
   EXPECT_EQ(Header(r.response, "Location"), "order.asp?id=108&created=1");
   EXPECT_EQ(Sql("select customer_id, ordered, status, note from orders where id = 108"), "4|2024-09-09|new|;");
+  // Each save stored the order's total with it (order 101 was saved with a
+  // stale one).
+  Sql("update orders set total = 0 where id = 101");
+  r = Post("/order.asp", {{"action", "save"}, {"id", "101"}, {"ordered", "2024-02-29"}, {"status", "paid"},
+                          {"note", ""}});
+  EXPECT_EQ(Sql("select id, total from orders where id in (101, 108) order by id"), "101|6.20;108|0.00;");
 
   // Delete, after the question; the order's lines go with it.
   r = Get("/order.asp", {{"id", "100"}, {"delete", "1"}});
@@ -353,6 +359,26 @@ TEST_F(ShopSiteTest, SearchTakesTheTextAsText) {
   EXPECT_NE(r.response.body.find("at most 100 characters"), std::string::npos);
   EXPECT_EQ(r.response.body.find("id=\"summary\""), std::string::npos);
   EXPECT_EQ(Sql("select count(*) from customers"), "8;");
+}
+
+TEST_F(ShopSiteTest, OrdersAsJson) {
+  RenderResult r = Get("/orders.json.asp", {{"customer", "7"}});
+  EXPECT_EQ(r.response.status, 200);
+  EXPECT_EQ(r.response.FullContentType(), "application/json; charset=utf-8");
+  const size_t start = r.response.body.find('[');
+  ASSERT_NE(start, std::string::npos) << r.response.body;
+  EXPECT_EQ(r.response.body.substr(start),
+            "[{\"id\":107,\"customer_id\":7,\"customer\":\"Bits & <Bytes> Ltd.\",\"ordered\":\"2024-06-03\","
+            "\"status\":\"new\",\"total\":13.00,\"note\":\"<b>bold</b> & \\\"quoted\\\"\"}]");
+  r = Get("/orders.json.asp");
+  size_t objects = 0;
+  for (size_t at = r.response.body.find("{\"id\":"); at != std::string::npos;
+       at = r.response.body.find("{\"id\":", at + 1)) {
+    ++objects;
+  }
+  EXPECT_EQ(objects, 8u);
+  r = Get("/orders.json.asp", {{"customer", "99"}});
+  EXPECT_EQ(r.response.body.substr(r.response.body.find('[')), "[]");
 }
 
 TEST_F(ShopSiteTest, ProductsListsEveryProduct) {

@@ -11,7 +11,9 @@
 //   POST action=delete, id=N         deletes the order (its lines go with it)
 //
 // Changes go through Quill's Execute, which takes the values of the named
-// fields from the posted form. The form is checked first, so that only a
+// fields from the posted form; the order and its total (the sum of its
+// lines) are saved in one transaction, so neither is ever stored without
+// the other. The form is checked first, so that only a
 // real date, a status the column knows and a note that fits reach it; the
 // database's own refusal is shown too. After a change the browser is sent
 // on to a page it can reload without posting again.
@@ -55,14 +57,23 @@ function CheckForm(statuses) {
   return found;
 }
 
-// Runs `verb` of Execute on the order with the fields of the form; a
-// refusal becomes a message and the row is left as it was.
+// Runs `verb` of Execute on the order with the fields of the form and, for
+// a save, stores the order's total with it, in one transaction; a refusal
+// becomes a message and the order is left as it was.
 function ExecuteOrder(verb, fields) {
   try {
+    q.BeginTrans();
     q.Execute(verb, 'order', fields);
+    if (verb != 'Delete') {
+      var saved = verb == 'Insert' ? Number(order.lastinsertid) : id;
+      q.Exec('update orders set total = (select coalesce(sum(quantity * price), 0) ' +
+             'from order_lines where order_id = ?) where id = ?', [saved, saved]);
+    }
+    q.CommitTrans();
   } catch (e) {
     errors.push('The database refused the change: ' + (e.description || e.message));
     if (order.state == -2) order.cancel();
+    if (q.InTransaction) q.RollbackTrans();
   }
 }
 

@@ -2,9 +2,10 @@
 <!--#include file="shop.inc"-->
 <%
 // Search: customers by name, city or e-mail, orders by note, status or
-// number. Each is a dataset narrowed by Filter, an SQL condition that Quill
-// sends as written, so the text typed is escaped for LIKE and for an SQL
-// string (SqlContains) before it becomes part of one.
+// number. Each is a dataset narrowed by Filter, an SQL condition whose "?"
+// placeholders Quill binds to the values of filterparams: the text typed
+// reaches the server as a value, never as SQL. Only the pattern characters
+// of LIKE are escaped (LikeContains).
 var q = ShopConnect();
 var text = Param(Request.QueryString, 'q');
 text = text === null ? '' : text.replace(/^\s+|\s+$/g, '');
@@ -14,8 +15,9 @@ var searched = text != '' && !tooLong;
 var customers = q.Dataset('customers', 'customers');
 var orders = q.Dataset('orders', '');
 if (searched) {
-  customers.Filter = SqlContains(customers, 'name', text) + ' or ' + SqlContains(customers, 'city', text) +
-                     ' or ' + SqlContains(customers, 'email', text);
+  var pattern = LikeContains(text);
+  customers.filterparams = [pattern, pattern, pattern];
+  customers.Filter = 'name like ? or city like ? or email like ?';
   customers.Filtered = true;
   customers.MacroByName('ORDER').Value = 'order by name, id';
   customers.Open();
@@ -23,8 +25,9 @@ if (searched) {
   orders.SQL.text =
       'select o.id, o.customer_id, c.name as customer, o.ordered, o.status, o.note ' +
       'from orders o join customers c on c.id = o.customer_id order by o.ordered desc, o.id';
-  var byNumber = /^[0-9]{1,9}$/.test(text) ? ' or o.id = ' + Number(text) : '';
-  orders.Filter = SqlContains(orders, 'o.note', text) + ' or ' + SqlContains(orders, 'o.status', text) + byNumber;
+  var byNumber = /^[0-9]{1,9}$/.test(text);
+  orders.filterparams = byNumber ? [pattern, pattern, Number(text)] : [pattern, pattern];
+  orders.Filter = 'o.note like ? or o.status like ?' + (byNumber ? ' or o.id = ?' : '');
   orders.Filtered = true;
   orders.Open();
 }

@@ -278,6 +278,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string command = argv[1];
+  // Pages connect and disconnect on every request; pooled connections make
+  // that cheap. The module reads the setting when it loads, after this.
+  setenv("QUILL_POOL_SIZE", "8", 0);
   try {
     if (command == "render") return Render(Args(argc, argv));
     if (command == "serve") return Serve(Args(argc, argv));

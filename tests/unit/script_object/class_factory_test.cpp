@@ -39,6 +39,14 @@ class FailingObject final : public TASPObject {
     return E_NOTIMPL;
   }
   HRESULT get_FormatDateTime(BSTR, DATE, BSTR*) override { return E_NOTIMPL; }
+  HRESULT BeginTrans() override { return E_NOTIMPL; }
+  HRESULT CommitTrans() override { return E_NOTIMPL; }
+  HRESULT RollbackTrans() override { return E_NOTIMPL; }
+  HRESULT get_InTransaction(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT get_Query(BSTR, BSTR, VARIANT, VARIANT*) override { return E_NOTIMPL; }
+  HRESULT Exec(BSTR, VARIANT, VARIANT*) override { return E_NOTIMPL; }
+  HRESULT get_GetRows(BSTR, LONG, BSTR, VARIANT*) override { return E_NOTIMPL; }
+  HRESULT get_ContentJSON(BSTR, BSTR*) override { return E_NOTIMPL; }
 
  protected:
   ~FailingObject() override { *destroyed_ = true; }

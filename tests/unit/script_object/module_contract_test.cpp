@@ -36,6 +36,17 @@ struct IQuillClient : IDispatch {
   virtual HRESULT get_FormatDateTime(BSTR, DATE, BSTR*) = 0;
 };
 
+struct IQuill2Client : IQuillClient {
+  virtual HRESULT BeginTrans() = 0;
+  virtual HRESULT CommitTrans() = 0;
+  virtual HRESULT RollbackTrans() = 0;
+  virtual HRESULT get_InTransaction(VARIANT_BOOL*) = 0;
+  virtual HRESULT get_Query(BSTR, BSTR, VARIANT, VARIANT*) = 0;
+  virtual HRESULT Exec(BSTR, VARIANT, VARIANT*) = 0;
+  virtual HRESULT get_GetRows(BSTR, LONG, BSTR, VARIANT*) = 0;
+  virtual HRESULT get_ContentJSON(BSTR, BSTR*) = 0;
+};
+
 struct IPageEventsClient : IUnknown {
   virtual HRESULT OnStartPage(IUnknown*) = 0;
   virtual HRESULT OnEndPage() = 0;
@@ -152,7 +163,7 @@ TEST(ObjectInterfaces, AnswersItsInterfacesWithOneIdentity) {
   Dispatch q = CreateQuill();
   IUnknown* unknown = Query<IUnknown>(q.get(), IID_IUnknown);
   ASSERT_NE(unknown, nullptr);
-  for (const IID* iid : {&IID_IDispatch, &kIQuillIid, &IID_ISupportErrorInfo,
+  for (const IID* iid : {&IID_IDispatch, &kIQuillIid, &kIQuill2Iid, &IID_ISupportErrorInfo,
                          &IID_IProvideClassInfo, &kIPageEventsIid}) {
     IUnknown* part = Query<IUnknown>(q.get(), *iid);
     ASSERT_NE(part, nullptr);
@@ -173,9 +184,45 @@ TEST(ObjectInterfaces, SupportsErrorInfoOnlyForItsOwnInterfaces) {
   auto* support = Query<ISupportErrorInfo>(q.get(), IID_ISupportErrorInfo);
   ASSERT_NE(support, nullptr);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(kIQuillIid), S_OK);
+  EXPECT_EQ(support->InterfaceSupportsErrorInfo(kIQuill2Iid), S_OK);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_OK);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IClassFactory), S_FALSE);
   support->Release();
+}
+
+// The extension's slots follow IQuill's and report failures the same way.
+TEST(ObjectInterfaces, SecondInterfaceExtendsTheVtable) {
+  Dispatch q = CreateQuill();
+  auto* quill = Query<IQuill2Client>(q.get(), kIQuill2Iid);
+  ASSERT_NE(quill, nullptr);
+  BSTR text = nullptr;
+  BSTR format = NewBstr("yyyy");
+  EXPECT_EQ(quill->get_FormatDateTime(format, 36526, &text), S_OK);
+  EXPECT_EQ(BstrText(text), "2000");
+  SysFreeString(text);
+  SysFreeString(format);
+  VARIANT_BOOL open = VARIANT_TRUE;
+  EXPECT_EQ(quill->get_InTransaction(&open), S_OK);
+  EXPECT_EQ(open, VARIANT_FALSE);
+
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(quill->CommitTrans(), E_UNEXPECTED);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  GUID guid{};
+  info->GetGUID(&guid);
+  EXPECT_EQ(guid, kIQuillIid);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  EXPECT_EQ(BstrText(description), "No transaction is open");
+  SysFreeString(description);
+  info->Release();
+
+  BSTR name = NewBstr("none");
+  EXPECT_EQ(quill->get_ContentJSON(name, &text), E_UNEXPECTED);
+  EXPECT_EQ(text, nullptr);
+  SysFreeString(name);
+  quill->Release();
 }
 
 TEST(ObjectInterfaces, DualVtableReportsFailuresThroughErrorInfo) {
@@ -295,9 +342,9 @@ TEST_F(TypeInfoFixture, OnlyIndexZeroExists) {
 TEST_F(TypeInfoFixture, DescribesTheDualInterface) {
   TYPEATTR* attr = nullptr;
   ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-  EXPECT_EQ(attr->guid, kIQuillIid);
+  EXPECT_EQ(attr->guid, kIQuill2Iid);
   EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
-  EXPECT_EQ(attr->cFuncs, 14);
+  EXPECT_EQ(attr->cFuncs, 22);
   EXPECT_EQ(attr->wMajorVerNum, 1);
   EXPECT_EQ(attr->wMinorVerNum, 0);
   EXPECT_EQ(attr->lcid, 0x0409u);
@@ -307,10 +354,27 @@ TEST_F(TypeInfoFixture, DescribesTheDualInterface) {
   BSTR name = nullptr;
   BSTR doc = nullptr;
   ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr), S_OK);
+  EXPECT_EQ(BstrText(name), "IQuill2");
+  SysFreeString(name);
+  SysFreeString(doc);
+
+  // Its base is IQuill, described as it always was.
+  HREFTYPE ref = 0;
+  ASSERT_EQ(info->GetRefTypeOfImplType(0, &ref), S_OK);
+  ITypeInfo* base = nullptr;
+  ASSERT_EQ(info->GetRefTypeInfo(ref, &base), S_OK);
+  ASSERT_EQ(base->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->guid, kIQuillIid);
+  EXPECT_EQ(attr->cFuncs, 14);
+  EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
+  base->ReleaseTypeAttr(attr);
+  ASSERT_EQ(base->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr), S_OK);
   EXPECT_EQ(BstrText(name), "IQuill");
   EXPECT_EQ(BstrText(doc), "Dispatch interface for Quill Object");
   SysFreeString(name);
   SysFreeString(doc);
+  EXPECT_EQ(base->GetDocumentation(100, &name, nullptr, nullptr, nullptr), TYPE_E_ELEMENTNOTFOUND);
+  base->Release();
   ASSERT_EQ(info->GetDocumentation(3, &name, &doc, nullptr, nullptr), S_OK);
   EXPECT_EQ(BstrText(name), "Server");
   EXPECT_EQ(BstrText(doc), "Server Object");
@@ -342,6 +406,14 @@ TEST_F(TypeInfoFixture, MembersCarryTheirDispidsKindsAndArguments) {
       {13, "Recordset", INVOKE_PROPERTYGET, 5, VT_VARIANT},
       {14, "Connection", INVOKE_PROPERTYGET, 7, VT_VARIANT},
       {15, "FormatDateTime", INVOKE_PROPERTYGET, 2, VT_BSTR},
+      {100, "BeginTrans", INVOKE_FUNC, 0, VT_VOID},
+      {101, "CommitTrans", INVOKE_FUNC, 0, VT_VOID},
+      {102, "RollbackTrans", INVOKE_FUNC, 0, VT_VOID},
+      {103, "InTransaction", INVOKE_PROPERTYGET, 0, VT_BOOL},
+      {104, "Query", INVOKE_PROPERTYGET, 3, VT_VARIANT},
+      {105, "Exec", INVOKE_FUNC, 2, VT_VARIANT},
+      {106, "GetRows", INVOKE_PROPERTYGET, 3, VT_VARIANT},
+      {107, "ContentJSON", INVOKE_PROPERTYGET, 1, VT_BSTR},
   };
   for (const Expected& e : members) {
     FUNCDESC* f = Func(e.id);
@@ -434,7 +506,7 @@ TEST_F(TypeInfoFixture, ClassInfoPointsAtTheDefaultInterface) {
   ITypeInfo* intf = nullptr;
   ASSERT_EQ(cls->GetRefTypeInfo(ref, &intf), S_OK);
   ASSERT_EQ(intf->GetTypeAttr(&attr), S_OK);
-  EXPECT_EQ(attr->guid, kIQuillIid);
+  EXPECT_EQ(attr->guid, kIQuill2Iid);
   intf->ReleaseTypeAttr(attr);
   intf->Release();
   BSTR name = nullptr;
