@@ -146,6 +146,7 @@ SHOP_SMOKE_PAGES=(
   "404|/order.asp?id=99999|"
   "200|/search.asp?q=London|Ada Byron"
   "200|/products.asp|Pear"
+  "200|/orders.json.asp?customer=1|\"customer\":\"Ada Byron\""
   "200|/shop.css|{"
   "404|/shop.inc|"
 )
