@@ -216,6 +216,8 @@ void PageServer::Serve() { server_->listen_after_bind(); }
 
 void PageServer::Stop() { server_->stop(); }
 
+bool PageServer::running() const { return server_->is_running(); }
+
 void PageServer::ReopenLog() {
   if (access_log_) access_log_->Reopen();
 }

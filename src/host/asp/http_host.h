@@ -65,6 +65,8 @@ class PageServer {
   // Connections stop being accepted at once; Serve returns once the pages
   // that run have ended.
   void Stop();
+  // True while Serve serves.
+  bool running() const;
   // Opens the access log file again (after it was rotated).
   void ReopenLog();
   PageCache& cache() { return *cache_; }
