@@ -65,58 +65,44 @@ inline std::string ReadWholeFile(const std::string& path) {
   return text.str();
 }
 
-// `program serve ARGS... --port 0` as a child process, its standard error
-// in `log`. Killed (SIGKILL) if still running when this goes.
-class HostProcess {
+// A child process running `argv`, its standard error in `log`. Killed
+// (SIGKILL) if still running when this goes.
+class ChildProcess {
  public:
-  HostProcess(const std::string& program, std::vector<std::string> args, std::string log) : log_(std::move(log)) {
-    args.insert(args.begin(), {program, "serve"});
+  ChildProcess(std::vector<std::string> argv, std::string log) : log_(std::move(log)) {
     pid_ = fork();
     if (pid_ == 0) {
       if (std::freopen(log_.c_str(), "w", stderr) == nullptr) _exit(126);
       if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(126);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
+      std::vector<char*> args;
+      for (std::string& a : argv) args.push_back(a.data());
+      args.push_back(nullptr);
+      execv(args[0], args.data());
       _exit(127);
     }
   }
-  ~HostProcess() {
+  ~ChildProcess() {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
   }
-  HostProcess(const HostProcess&) = delete;
-  HostProcess& operator=(const HostProcess&) = delete;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Waits until the log says it serves; answers the TCP port (0 for a Unix
-  // socket), or -1 when it did not start.
-  int WaitServing() {
-    const std::regex serving("serving .* on (http://[^:]+:([0-9]+)/|unix:)");
-    for (int i = 0; i < 500; ++i) {
-      std::smatch m;
-      const std::string text = ReadWholeFile(log_);
-      if (std::regex_search(text, m, serving)) return m[2].matched ? std::stoi(m[2]) : 0;
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ADD_FAILURE() << "quill-asp did not start: " << ReadWholeFile(log_);
-    return -1;
+  void Signal(int sig) const {
+    if (pid_ > 0) kill(pid_, sig);
   }
-
-  void Signal(int sig) const { kill(pid_, sig); }
-
+  bool Exited() {
+    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+    return pid_ <= 0;
+  }
   // Waits (up to `seconds`) for the process to end; answers its exit
   // status, or -1 when it was killed or did not end.
   int WaitExit(int seconds) {
     int status = 0;
     for (int i = 0; i < seconds * 50; ++i) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       }
@@ -124,12 +110,39 @@ class HostProcess {
     }
     return -1;
   }
-
   std::string log() const { return ReadWholeFile(log_); }
 
  private:
   std::string log_;
   pid_t pid_ = -1;
+};
+
+// `program serve ARGS...` as a child process.
+class HostProcess : public ChildProcess {
+ public:
+  HostProcess(const std::string& program, std::vector<std::string> args, std::string log)
+      : ChildProcess(With(program, std::move(args)), std::move(log)) {}
+
+  // Waits until the log says it serves; answers the TCP port (0 for a Unix
+  // socket), or -1 when it did not start.
+  int WaitServing() {
+    const std::regex serving("serving .* on (http://[^:]+:([0-9]+)/|unix:)");
+    for (int i = 0; i < 500; ++i) {
+      std::smatch m;
+      const std::string text = log();
+      if (std::regex_search(text, m, serving)) return m[2].matched ? std::stoi(m[2]) : 0;
+      if (Exited()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ADD_FAILURE() << "quill-asp did not start: " << log();
+    return -1;
+  }
+
+ private:
+  static std::vector<std::string> With(const std::string& program, std::vector<std::string> args) {
+    args.insert(args.begin(), {program, "serve"});
+    return args;
+  }
 };
 
 }  // namespace quill::test
