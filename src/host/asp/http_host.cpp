@@ -13,6 +13,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/asp/access_log.h"
@@ -114,6 +115,23 @@ void SendError(httplib::Response& res, int status, const std::string& title, con
   res.set_content(ErrorPage(status, title, message, ""), "text/html; charset=utf-8");
 }
 
+// Set by Handle when it saw to the access log for the request; the server's
+// logger (on the same connection thread) logs the rest: requests refused
+// before any handler ran (400, 413).
+thread_local bool t_access_logged = false;
+
+AccessEntry EntryOf(const httplib::Request& req) {
+  AccessEntry access;
+  access.when = std::chrono::system_clock::now();
+  access.remote_addr = req.remote_addr.empty() ? "unix" : req.remote_addr;
+  access.method = req.method;
+  access.target = req.target;
+  access.version = req.version;
+  access.referer = req.get_header_value("Referer");
+  access.user_agent = req.get_header_value("User-Agent");
+  return access;
+}
+
 // The server, able to listen on a socket made elsewhere (a Unix socket).
 class SocketServer : public httplib::Server {
  public:
@@ -190,12 +208,25 @@ PageServer::PageServer(const ServeOptions& options)
       SendError(res, res.status, "Error", "The request cannot be served.");
     }
   });
+  server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    if (std::exchange(t_access_logged, false) || !access_log_) return;
+    AccessEntry access = EntryOf(req);
+    access.status = res.status;
+    access.bytes = res.body.size();
+    access_log_->Write(access);
+  });
   server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     SendError(res, 500, "Internal Server Error", "The host failed to answer this request.");
   });
 }
 
-PageServer::~PageServer() { Stop(); }
+PageServer::~PageServer() {
+  Stop();
+  if (!options_.socket_path.empty()) {
+    std::error_code ec;
+    if (std::filesystem::is_socket(options_.socket_path, ec)) std::filesystem::remove(options_.socket_path, ec);
+  }
+}
 
 int PageServer::Bind() {
   if (!options_.socket_path.empty()) {
@@ -227,14 +258,7 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
   auto& res = *static_cast<httplib::Response*>(response_ptr);
   std::string error;
   bool streamed = false;
-  AccessEntry access;
-  access.when = std::chrono::system_clock::now();
-  access.remote_addr = req.remote_addr.empty() ? "unix" : req.remote_addr;
-  access.method = req.method;
-  access.target = req.target;
-  access.version = req.version;
-  access.referer = req.get_header_value("Referer");
-  access.user_agent = req.get_header_value("User-Agent");
+  AccessEntry access = EntryOf(req);
   // Runs the page (or, with a status, the site's page for that status) on
   // a page thread; answers once the page ended or sent its head.
   auto run_page = [this, &res, &error, &streamed, &access](std::shared_ptr<PageRequest> page, int status) {
@@ -400,6 +424,7 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
     access.bytes = res.content_provider_ ? res.content_length_ : res.body.size();
     access_log_->Write(access);
   }
+  t_access_logged = true;
 }
 
 }  // namespace quill::asp

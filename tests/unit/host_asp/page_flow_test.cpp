@@ -315,6 +315,8 @@ TEST(PageFlow, TheServiceLogsReopensItsLogAndDrainsOnSigterm) {
   ASSERT_TRUE(client.Get("/static-missing.txt"));
   EXPECT_NE(quill::test::ReadWholeFile(log).find("\"GET /static-missing.txt HTTP/1.1\" 404"), std::string::npos);
   EXPECT_EQ(quill::test::ReadWholeFile(log + ".1").find("missing"), std::string::npos);
+  ASSERT_TRUE(client.Post("/hello.asp", std::string(2 << 20, 'x'), "application/x-www-form-urlencoded"));
+  EXPECT_NE(quill::test::ReadWholeFile(log).find("\"POST /hello.asp HTTP/1.1\" 413"), std::string::npos);
 
   // SIGTERM while a page runs: it finishes, then the host exits.
   auto slow = std::async(std::launch::async, [port] {
