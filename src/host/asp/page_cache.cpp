@@ -1,6 +1,8 @@
 // Compiled pages kept while their files stay as they were.
 #include "host/asp/page_cache.h"
 
+#include "host/asp/script_engine.h"
+
 namespace quill::asp {
 
 namespace {
@@ -25,7 +27,8 @@ bool PageCache::Unchanged(const std::vector<Stamp>& stamps) {
   return true;
 }
 
-std::shared_ptr<const CompiledPage> PageCache::Get(const SiteRoot& site, const std::string& virtual_path) {
+std::shared_ptr<const CompiledPage> PageCache::Get(const SiteRoot& site, const std::string& virtual_path,
+                                                   std::shared_ptr<ProgramCode>* code) {
   const std::string key = site.path().string() + '\n' + virtual_path;
   const auto now = std::chrono::steady_clock::now();
   {
@@ -33,7 +36,10 @@ std::shared_ptr<const CompiledPage> PageCache::Get(const SiteRoot& site, const s
     auto found = pages_.find(key);
     if (found != pages_.end()) {
       Entry& entry = found->second;
-      if (now - entry.checked < check_interval_) return entry.page;
+      if (now - entry.checked < check_interval_) {
+        if (code != nullptr) *code = entry.code;
+        return entry.page;
+      }
       const std::vector<Stamp> stamps = entry.stamps;
       lock.unlock();
       const bool unchanged = Unchanged(stamps);  // no lock held while the disk answers
@@ -41,6 +47,7 @@ std::shared_ptr<const CompiledPage> PageCache::Get(const SiteRoot& site, const s
       found = pages_.find(key);
       if (unchanged && found != pages_.end()) {
         found->second.checked = now;
+        if (code != nullptr) *code = found->second.code;
         return found->second.page;
       }
     }
@@ -49,7 +56,9 @@ std::shared_ptr<const CompiledPage> PageCache::Get(const SiteRoot& site, const s
   auto page = std::make_shared<CompiledPage>(CompilePage(source.Open(virtual_path), source));
   Entry entry;
   entry.page = page;
+  entry.code = std::make_shared<ProgramCode>();
   entry.checked = now;
+  if (code != nullptr) *code = entry.code;
   for (const std::string& name : page->files) {
     const std::optional<std::filesystem::path> file = site.Resolve(name);
     Stamp s;
@@ -73,8 +82,8 @@ size_t PageCache::compiles() const {
 }
 
 std::shared_ptr<const CompiledPage> LoadPage(const SiteRoot& site, const std::string& virtual_path,
-                                             PageCache* cache) {
-  if (cache != nullptr) return cache->Get(site, virtual_path);
+                                             PageCache* cache, std::shared_ptr<ProgramCode>* code) {
+  if (cache != nullptr) return cache->Get(site, virtual_path, code);
   SiteSource source(site);
   return std::make_shared<CompiledPage>(CompilePage(source.Open(virtual_path), source));
 }

@@ -2,9 +2,10 @@
 //
 // A page is compiled together with its includes once and reused until one
 // of those files changes (size or modification time), which is checked at
-// most once per `check_interval` for each page. The cache holds compiled
-// text only; each request still runs it in a script heap of its own, so
-// nothing a page defines reaches the next request. Safe from any thread.
+// most once per `check_interval` for each page. With the program the cache
+// keeps the engine's bytecode of it, made by the first run. Each request
+// still runs it in a script heap of its own, so nothing a page defines
+// reaches the next request. Safe from any thread.
 #pragma once
 
 #include <chrono>
@@ -20,6 +21,8 @@
 
 namespace quill::asp {
 
+class ProgramCode;
+
 class PageCache {
  public:
   explicit PageCache(std::chrono::milliseconds check_interval = std::chrono::seconds(1),
@@ -28,7 +31,9 @@ class PageCache {
 
   // The compiled page at `virtual_path` of `site`. Raises as SiteSource::Open
   // and CompilePage do; failures are not kept.
-  std::shared_ptr<const CompiledPage> Get(const SiteRoot& site, const std::string& virtual_path);
+  // `code` (when given) receives the page's bytecode holder.
+  std::shared_ptr<const CompiledPage> Get(const SiteRoot& site, const std::string& virtual_path,
+                                          std::shared_ptr<ProgramCode>* code = nullptr);
 
   // How many times a page was compiled (rather than reused).
   size_t compiles() const;
@@ -41,6 +46,7 @@ class PageCache {
   };
   struct Entry {
     std::shared_ptr<const CompiledPage> page;
+    std::shared_ptr<ProgramCode> code;
     std::vector<Stamp> stamps;
     std::chrono::steady_clock::time_point checked;
   };
@@ -54,8 +60,9 @@ class PageCache {
   size_t compiles_ = 0;
 };
 
-// Compiles `virtual_path` of `site`, through `cache` when there is one.
+// Compiles `virtual_path` of `site`, through `cache` when there is one
+// (which then also gives the bytecode holder, else `code` is left null).
 std::shared_ptr<const CompiledPage> LoadPage(const SiteRoot& site, const std::string& virtual_path,
-                                             PageCache* cache);
+                                             PageCache* cache, std::shared_ptr<ProgramCode>* code = nullptr);
 
 }  // namespace quill::asp

@@ -183,8 +183,9 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, c
   }
   const std::string page_path = run.site.VirtualPath(*file);
   std::shared_ptr<const CompiledPage> page;
+  std::shared_ptr<ProgramCode> code;
   try {
-    page = LoadPage(run.site, page_path, run.options.cache);
+    page = LoadPage(run.site, page_path, run.options.cache, &code);
   } catch (const PageError& e) {
     run.executed_failure = FromPageError(run.site, e);
     throw AutomationError(E_FAIL, e.message());
@@ -208,7 +209,7 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, c
     ++run.depth;
     try {
       DefineIntrinsics(engine, objects);
-      outcome = engine.Run(*page);
+      outcome = engine.Run(*page, code.get());
     } catch (...) {
       --run.depth;
       env.page_path = caller_path;
@@ -246,8 +247,9 @@ RenderResult Run(RunContext& run, const std::string& url_path, const LastError* 
   }
   const std::string page_path = site.VirtualPath(*file);
   std::shared_ptr<const CompiledPage> page;
+  std::shared_ptr<ProgramCode> code;
   try {
-    page = LoadPage(site, page_path, options.cache);
+    page = LoadPage(site, page_path, options.cache, &code);
   } catch (const PageError& e) {
     return Fail(run, FromPageError(site, e), nullptr, handling != nullptr);
   } catch (const std::exception& e) {
@@ -287,7 +289,7 @@ RenderResult Run(RunContext& run, const std::string& url_path, const LastError* 
     BodySink sink(env);
     engine.SetOutput(&sink);
     DefineIntrinsics(engine, objects);
-    outcome = engine.Run(*page);
+    outcome = engine.Run(*page, code.get());
     objects.EndPage();
     engine.SetOutput(nullptr);
     env.stop = nullptr;

@@ -280,13 +280,20 @@ TEST(PageFlow, CompiledPagesAreReusedUntilAFileChangesAndNoGlobalOutlivesItsRequ
     EXPECT_EQ(r->body, "v1 1 undefined function");
   }
   EXPECT_EQ(served.server().cache().compiles(), 1u);
+  // A reused program still knows its lines.
+  site.Write("err.asp", "\n\n<% nope(); %>");
+  for (int i = 0; i < 2; ++i) {
+    auto r = client.Get("/err.asp");
+    ASSERT_TRUE(r);
+    EXPECT_NE(r->body.find("/err.asp, line 3"), std::string::npos) << r->body;
+  }
 
   site.Write("part.inc", "v2 edited ");
   std::this_thread::sleep_for(1100ms);  // the files are looked at once a second at most
   auto r = client.Get("/counter.asp");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->body, "v2 edited 1 undefined function");
-  EXPECT_EQ(served.server().cache().compiles(), 2u);
+  EXPECT_EQ(served.server().cache().compiles(), 3u);
 }
 
 TEST(PageFlow, TheServiceLogsReopensItsLogAndDrainsOnSigterm) {
