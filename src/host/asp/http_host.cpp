@@ -172,6 +172,14 @@ void ApplyForwarding(const httplib::Request& req, const std::vector<std::string>
     page.remote_port = 0;
   }
   if (req.has_header("X-Forwarded-Proto")) page.https = req.get_header_value("X-Forwarded-Proto") == "https";
+  // The port the client asked for is in Host, or the scheme's own.
+  const std::string host = req.get_header_value("Host");
+  const size_t colon = host.rfind(':');
+  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
+    page.server_port = std::atoi(host.c_str() + colon + 1);
+  } else {
+    page.server_port = page.https ? 443 : 80;
+  }
 }
 
 }  // namespace
@@ -287,6 +295,7 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
     }
     // Streamed: a proxy in front is asked not to hold the chunks back.
     streamed = true;
+    access.status = head.status;
     res.set_header("X-Accel-Buffering", "no");
     AccessLog* log = access_log_.get();
     const bool stderr_log = options_.log;

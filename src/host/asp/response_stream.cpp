@@ -2,9 +2,15 @@
 // the page's output goes through.
 #include "host/asp/response_stream.h"
 
+#include <algorithm>
+
 #include "host/asp/automation_object.h"
 
 namespace quill::asp {
+
+namespace {
+constexpr size_t kMaxChunk = 256u << 10;
+}  // namespace
 
 void ResponseChannel::Commit(const PageResponse& head) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -58,7 +64,12 @@ bool ResponseChannel::Next(std::string* chunk) {
   if (queue_.empty() || disconnected_) return false;
   *chunk = std::move(queue_.front());
   queue_.pop_front();
-  queued_ -= chunk->size();
+  // Small writes that queued up while the client was busy go out together.
+  while (!queue_.empty() && chunk->size() + queue_.front().size() <= kMaxChunk) {
+    chunk->append(queue_.front());
+    queue_.pop_front();
+  }
+  queued_ -= std::min(queued_, chunk->size());
   bytes_sent_ += chunk->size();
   changed_.notify_all();
   return true;
