@@ -2,10 +2,8 @@
 // runner; other files are sent as they are, except include and
 // configuration files (.inc, .asa) and names starting with '.', which are
 // never sent. GET, HEAD and form POST (URL-encoded or multipart) are
-// accepted; a body over the cap is refused with 413. Requests are handled on
-// a small pool of threads, each of which has initialised the automation
-// runtime for itself (one apartment per thread). Paths that leave the site
-// root answer 404. The server keeps serving whatever a page does.
+// accepted; a body over the cap is refused with 413. Paths that leave the
+// site root answer 404. The server keeps serving whatever a page does.
 //
 // Pages run on page threads of their own (PageWorkers), apart from the
 // connection threads, so that a page can stream its output and idle

@@ -3,7 +3,10 @@
 //
 // The runner never raises: a page that cannot be found answers 404, one
 // that does not compile, fails or runs past its time answers 500 with an
-// HTML page that names the error, the file and the line (all HTML-escaped).
+// HTML page that names the error, the file and the line (all HTML-escaped;
+// without `debug`, a generic page), or the site's own page for that status.
+// Server.Execute runs the other page in a script heap of its own with the
+// same intrinsic objects.
 // Whatever the outcome, every object the page created has had OnEndPage (if
 // it got OnStartPage) and every reference has been released when it returns.
 #pragma once

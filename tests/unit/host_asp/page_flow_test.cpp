@@ -300,6 +300,7 @@ TEST(PageFlow, TheServiceLogsReopensItsLogAndDrainsOnSigterm) {
   TempSite site("Service");
   site.Write("hello.asp", "hello");
   site.Write("slow.asp", "<% " + BusyWait(1500) + " %>done");
+  site.Write("stream.asp", "<% Response.Buffer = false; Response.Write('abc'); %>");
   const std::string log = (site.base() / "access.log").string();
   quill::test::HostProcess host(QUILL_ASP_PROGRAM,
                          {"--root", site.root().string(), "--port", "0", "--access-log", log, "--threads", "2"},
@@ -323,7 +324,10 @@ TEST(PageFlow, TheServiceLogsReopensItsLogAndDrainsOnSigterm) {
   EXPECT_NE(quill::test::ReadWholeFile(log).find("\"GET /static-missing.txt HTTP/1.1\" 404"), std::string::npos);
   EXPECT_EQ(quill::test::ReadWholeFile(log + ".1").find("missing"), std::string::npos);
   ASSERT_TRUE(client.Post("/hello.asp", std::string(2 << 20, 'x'), "application/x-www-form-urlencoded"));
+  ASSERT_TRUE(client.Get("/stream.asp"));
+  std::this_thread::sleep_for(200ms);  // a streamed answer is logged once the connection is done with it
   EXPECT_NE(quill::test::ReadWholeFile(log).find("\"POST /hello.asp HTTP/1.1\" 413"), std::string::npos);
+  EXPECT_NE(quill::test::ReadWholeFile(log).find("\"GET /stream.asp HTTP/1.1\" 200 3 "), std::string::npos);
 
   // SIGTERM while a page runs: it finishes, then the host exits.
   auto slow = std::async(std::launch::async, [port] {
