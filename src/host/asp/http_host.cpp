@@ -189,6 +189,14 @@ PageServer::PageServer(const ServeOptions& options)
       cache_(std::make_unique<PageCache>()) {
   options_.page.debug = options_.debug;
   options_.page.cache = cache_.get();
+  for (const auto& [status, page] : options_.page.error_pages) {
+    std::error_code ec;
+    const std::optional<std::filesystem::path> file = site_.Resolve(page);
+    if (!file || !std::filesystem::is_regular_file(*file, ec)) {
+      throw std::runtime_error("the error page for " + std::to_string(status) + ", " + page +
+                               ", is not a file in the site");
+    }
+  }
   if (!options_.access_log.empty()) access_log_ = std::make_unique<AccessLog>(options_.access_log);
   const int threads = std::clamp(options_.threads, 1, 256);
   workers_ = std::make_unique<PageWorkers>(threads);

@@ -183,6 +183,8 @@ TEST(CommandLine, RenderWritesThePageAndReportsFailureInItsStatus) {
   EXPECT_EQ(RunProgram("frobnicate").first, 2);
   EXPECT_EQ(RunProgram("serve").first, 2);
   EXPECT_EQ(RunProgram("serve --root " + site.root().string() + " --port 70000").first, 2);
+  EXPECT_EQ(RunProgram("serve --root " + site.root().string() + " --error-page 200=/p.asp").first, 2);
+  EXPECT_EQ(RunProgram("serve --root " + site.root().string() + " --error-page 500=/nope.asp").first, 1);
 }
 
 }  // namespace
