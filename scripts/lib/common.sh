@@ -5,10 +5,11 @@
 QUILL_REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # What building and testing need on Debian 12; chromium, node and npm for
-# the browser test of the sample shop.
+# the browser test of the sample shop; nginx for the test of the page host
+# behind a proxy.
 QUILL_PACKAGES=(build-essential cmake g++ clang pkg-config libgtest-dev libgmock-dev googletest
                 libmariadb-dev mariadb-server mariadb-client duktape-dev libcpp-httplib-dev
-                chromium curl ccache)
+                chromium curl ccache nginx-light)
 # A node installed some other way (with its own npm) is used as it is;
 # Debian's own packages come in only where there is none.
 if ! command -v node >/dev/null 2>&1; then

@@ -311,6 +311,7 @@ TEST_F(HostDbTest, FormPostsThroughRenderInsertEditAndDelete) {
 
 TEST_F(HostDbTest, FormPostsOverHttpInsertEditAndDelete) {
   ServeOptions options;
+  options.debug = true;  // the database's message is checked below
   options.root = site_.root();
   options.port = 0;
   options.threads = 2;

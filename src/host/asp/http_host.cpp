@@ -2,6 +2,9 @@
 #include "host/asp/http_host.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -10,9 +13,13 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "host/asp/access_log.h"
 #include "host/asp/form_data.h"
+#include "host/asp/page_cache.h"
+#include "host/asp/response_stream.h"
 #include "platform/olert/olert.h"
 
 namespace quill::asp {
@@ -108,12 +115,97 @@ void SendError(httplib::Response& res, int status, const std::string& title, con
   res.set_content(ErrorPage(status, title, message, ""), "text/html; charset=utf-8");
 }
 
+// Set by Handle when it saw to the access log for the request; the server's
+// logger (on the same connection thread) logs the rest: requests refused
+// before any handler ran (400, 413).
+thread_local bool t_access_logged = false;
+
+AccessEntry EntryOf(const httplib::Request& req) {
+  AccessEntry access;
+  access.when = std::chrono::system_clock::now();
+  access.remote_addr = req.remote_addr.empty() ? "unix" : req.remote_addr;
+  access.method = req.method;
+  access.target = req.target;
+  access.version = req.version;
+  access.referer = req.get_header_value("Referer");
+  access.user_agent = req.get_header_value("User-Agent");
+  return access;
+}
+
+// The server, able to listen on a socket made elsewhere (a Unix socket).
+class SocketServer : public httplib::Server {
+ public:
+  void Adopt(int socket) { svr_sock_ = socket; }
+};
+
+// A Unix stream socket listening at `path` (an old socket file there is
+// replaced). Raises std::runtime_error.
+int ListenUnix(const std::string& path) {
+  sockaddr_un address{};
+  if (path.empty() || path.size() >= sizeof(address.sun_path)) {
+    throw std::runtime_error("the socket path \"" + path + "\" is empty or too long");
+  }
+  std::error_code ec;
+  if (std::filesystem::is_socket(path, ec)) std::filesystem::remove(path, ec);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("cannot create a Unix socket");
+  address.sun_family = AF_UNIX;
+  std::copy(path.begin(), path.end(), address.sun_path);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(fd, 128) != 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot listen on " + path);
+  }
+  return fd;
+}
+
+// The address and scheme of the client: the peer's own, or what a trusted
+// proxy says in the last (its own) entry of X-Forwarded-For.
+void ApplyForwarding(const httplib::Request& req, const std::vector<std::string>& trusted, PageRequest& page) {
+  const std::string peer = req.remote_addr.empty() ? "unix" : req.remote_addr;
+  if (std::find(trusted.begin(), trusted.end(), peer) == trusted.end()) return;
+  std::string forwarded = req.get_header_value("X-Forwarded-For");
+  if (const size_t comma = forwarded.rfind(','); comma != std::string::npos) forwarded = forwarded.substr(comma + 1);
+  const size_t first = forwarded.find_first_not_of(" \t");
+  const size_t last = forwarded.find_last_not_of(" \t");
+  if (first != std::string::npos) {
+    page.remote_addr = forwarded.substr(first, last - first + 1);
+    page.remote_port = 0;
+  }
+  if (req.has_header("X-Forwarded-Proto")) page.https = req.get_header_value("X-Forwarded-Proto") == "https";
+  // The port the client asked for is in Host, or the scheme's own.
+  const std::string host = req.get_header_value("Host");
+  const size_t colon = host.rfind(':');
+  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
+    page.server_port = std::atoi(host.c_str() + colon + 1);
+  } else {
+    page.server_port = page.https ? 443 : 80;
+  }
+}
+
 }  // namespace
 
 PageServer::PageServer(const ServeOptions& options)
-    : options_(options), site_(options.root), server_(std::make_unique<httplib::Server>()) {
-  const int threads = std::clamp(options_.threads, 1, 64);
-  server_->new_task_queue = [threads] { return new ComThreadPool(threads); };
+    : options_(options), site_(options.root), server_(std::make_unique<SocketServer>()),
+      cache_(std::make_unique<PageCache>()) {
+  options_.page.debug = options_.debug;
+  options_.page.cache = cache_.get();
+  for (const auto& [status, page] : options_.page.error_pages) {
+    std::error_code ec;
+    const std::optional<std::filesystem::path> file = site_.Resolve(page);
+    if (!file || !std::filesystem::is_regular_file(*file, ec)) {
+      throw std::runtime_error("the error page for " + std::to_string(status) + ", " + page +
+                               ", is not a file in the site");
+    }
+  }
+  if (!options_.access_log.empty()) access_log_ = std::make_unique<AccessLog>(options_.access_log);
+  const int threads = std::clamp(options_.threads, 1, 256);
+  workers_ = std::make_unique<PageWorkers>(threads);
+  // Connection threads only read and write; one waiting for a client's
+  // next request on a kept-alive connection holds no page thread.
+  const int connections = std::min(4 * threads + 16, 512);
+  server_->new_task_queue = [connections] { return new ComThreadPool(connections); };
+  server_->set_tcp_nodelay(true);
+  server_->set_keep_alive_timeout(2);
   server_->set_payload_max_length(options_.max_body_bytes);
   auto handler = [this](const httplib::Request& req, httplib::Response& res) { Handle(&req, &res); };
   server_->Get(".*", handler);
@@ -132,14 +224,31 @@ PageServer::PageServer(const ServeOptions& options)
       SendError(res, res.status, "Error", "The request cannot be served.");
     }
   });
+  server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    if (std::exchange(t_access_logged, false) || !access_log_) return;
+    AccessEntry access = EntryOf(req);
+    access.status = res.status;
+    access.bytes = res.body.size();
+    access_log_->Write(access);
+  });
   server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     SendError(res, 500, "Internal Server Error", "The host failed to answer this request.");
   });
 }
 
-PageServer::~PageServer() { Stop(); }
+PageServer::~PageServer() {
+  Stop();
+  if (!options_.socket_path.empty()) {
+    std::error_code ec;
+    if (std::filesystem::is_socket(options_.socket_path, ec)) std::filesystem::remove(options_.socket_path, ec);
+  }
+}
 
 int PageServer::Bind() {
+  if (!options_.socket_path.empty()) {
+    static_cast<SocketServer&>(*server_).Adopt(ListenUnix(options_.socket_path));
+    return 0;
+  }
   int port = options_.port;
   if (port == 0) {
     port = server_->bind_to_any_port(options_.bind);
@@ -154,10 +263,76 @@ void PageServer::Serve() { server_->listen_after_bind(); }
 
 void PageServer::Stop() { server_->stop(); }
 
+bool PageServer::running() const { return server_->is_running(); }
+
+void PageServer::ReopenLog() {
+  if (access_log_) access_log_->Reopen();
+}
+
 void PageServer::Handle(const void* request_ptr, void* response_ptr) {
   const auto& req = *static_cast<const httplib::Request*>(request_ptr);
   auto& res = *static_cast<httplib::Response*>(response_ptr);
   std::string error;
+  bool streamed = false;
+  AccessEntry access = EntryOf(req);
+  // Runs the page (or, with a status, the site's page for that status) on
+  // a page thread; answers once the page ended or sent its head.
+  auto run_page = [this, &res, &error, &streamed, &access](std::shared_ptr<PageRequest> page, int status) {
+    auto channel = std::make_shared<ResponseChannel>();
+    workers_->Submit([this, channel, page, status] {
+      RenderResult result;
+      try {
+        result = status == 0 ? RenderPage(site_, *page, options_.page, channel.get())
+                             : RenderStatusPage(site_, *page, options_.page, status, "Not Found",
+                                                "There is no such page.", channel.get());
+      } catch (const std::exception& e) {
+        result.response.status = 500;
+        result.error = e.what();
+        result.cut_off = true;
+      }
+      channel->Finish(!result.cut_off, std::move(result.response), std::move(result.error));
+    });
+    channel->WaitForHead();
+    PageResponse& head = channel->head();
+    res.status = head.status;
+    for (const auto& [name, value] : head.headers) res.set_header(name, value);
+    if (!channel->committed()) {
+      error = channel->error();
+      res.set_content(std::move(head.body), head.FullContentType());
+      return;
+    }
+    // Streamed: a proxy in front is asked not to hold the chunks back.
+    streamed = true;
+    access.status = head.status;
+    res.set_header("X-Accel-Buffering", "no");
+    AccessLog* log = access_log_.get();
+    const bool stderr_log = options_.log;
+    res.set_chunked_content_provider(
+        head.FullContentType(),
+        [channel](size_t, httplib::DataSink& sink) {
+          std::string chunk;
+          if (channel->Next(&chunk)) {
+            if (sink.write(chunk.data(), chunk.size())) return true;
+            channel->Disconnect();
+            return false;
+          }
+          if (!channel->ok()) return false;  // cut off: the client sees no proper end
+          sink.done();
+          return true;
+        },
+        [channel, log, stderr_log, access](bool) mutable {
+          channel->Disconnect();
+          const std::string failure = channel->error();
+          if (stderr_log && !failure.empty()) {
+            std::fprintf(stderr, "quill-asp: %s %s: %s\n", access.method.c_str(), access.target.c_str(),
+                         failure.c_str());
+          }
+          if (log != nullptr) {
+            access.bytes = channel->bytes_sent();
+            log->Write(access);
+          }
+        });
+  };
   const std::string& path = req.path;
   std::optional<std::filesystem::path> file = site_.Resolve(path.empty() ? "/" : path);
   std::error_code ec;
@@ -178,9 +353,23 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
     }
   }
   if (!file || !std::filesystem::is_regular_file(*file, ec) || Hidden(*file)) {
-    SendError(res, 404, "Not Found", "There is no such page.");
+    if (options_.page.error_pages.count(404) != 0) {
+      auto page = std::make_shared<PageRequest>();
+      page->method = req.method;
+      page->url_path = path;
+      page->query_string = req.target.find('?') == std::string::npos ? "" : req.target.substr(req.target.find('?') + 1);
+      page->query = ParseUrlEncoded(page->query_string);
+      page->remote_addr = req.remote_addr;
+      page->remote_port = req.remote_port;
+      ApplyForwarding(req, options_.trusted_proxies, *page);
+      access.remote_addr = page->remote_addr;
+      run_page(page, 404);
+    } else {
+      SendError(res, 404, "Not Found", "There is no such page.");
+    }
   } else if (Extension(*file) == ".asp") {
-    PageRequest page;
+    auto shared_page = std::make_shared<PageRequest>();
+    PageRequest& page = *shared_page;
     page.method = req.method;
     page.url_path = site_.VirtualPath(*file);
     const size_t q = req.target.find('?');
@@ -211,11 +400,10 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
       page.server_name.resize(colon);
     }
     page.server_port = req.local_port;
-    RenderResult result = RenderPage(site_, page, options_.page);
-    error = result.error;
-    res.status = result.response.status;
-    for (const auto& [name, value] : result.response.headers) res.set_header(name, value);
-    res.set_content(std::move(result.response.body), result.response.FullContentType());
+    page.protocol = req.version;
+    ApplyForwarding(req, options_.trusted_proxies, page);
+    access.remote_addr = page.remote_addr;
+    run_page(shared_page, 0);
   } else if (req.method != "GET" && req.method != "HEAD") {
     SendError(res, 405, "Method Not Allowed", "Only pages accept posted data.");
   } else {
@@ -248,6 +436,12 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
     std::fprintf(stderr, "%s %s %d%s%s\n", printable(req.method).c_str(), printable(req.path).c_str(),
                  res.status, error.empty() ? "" : " ", printable(error).c_str());
   }
+  if (access_log_ && !streamed) {
+    access.status = res.status;
+    access.bytes = res.content_provider_ ? res.content_length_ : res.body.size();
+    access_log_->Write(access);
+  }
+  t_access_logged = true;
 }
 
 }  // namespace quill::asp

@@ -2,17 +2,24 @@
 // runner; other files are sent as they are, except include and
 // configuration files (.inc, .asa) and names starting with '.', which are
 // never sent. GET, HEAD and form POST (URL-encoded or multipart) are
-// accepted; a body over the cap is refused with 413. Requests are handled on
-// a small pool of threads, each of which has initialised the automation
-// runtime for itself (one apartment per thread). Paths that leave the site
-// root answer 404. The server keeps serving whatever a page does.
+// accepted; a body over the cap is refused with 413. Paths that leave the
+// site root answer 404. The server keeps serving whatever a page does.
+//
+// Pages run on page threads of their own (PageWorkers), apart from the
+// connection threads, so that a page can stream its output and idle
+// connections hold no page thread. Compiled pages are kept (PageCache).
+// Behind a proxy the server listens on an address or a Unix socket, takes
+// the client's address and scheme from the forwarding headers of trusted
+// proxies only, and writes an access log.
 #pragma once
 
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/asp/page_runner.h"
+#include "host/asp/page_workers.h"
 
 namespace httplib {
 class Server;
@@ -20,14 +27,23 @@ class Server;
 
 namespace quill::asp {
 
+class AccessLog;
+class PageCache;
+
 struct ServeOptions {
   std::filesystem::path root;
   std::string bind = "127.0.0.1";
   int port = 8080;                      // 0: any free port
-  int threads = 4;
+  std::string socket_path;              // when set: a Unix socket there, instead of bind and port
+  int threads = DefaultPageThreads();   // pages that run at once
   size_t max_body_bytes = 1u << 20;     // larger request bodies answer 413
   HostOptions page;
   bool log = true;                      // one line per request on stderr
+  bool debug = false;                   // failures show their details to the client (page.debug)
+  // Peers whose X-Forwarded-For and X-Forwarded-Proto are believed ("unix"
+  // for the peer on the Unix socket).
+  std::vector<std::string> trusted_proxies;
+  std::string access_log;               // file of the access log; empty: none
 };
 
 class PageServer {
@@ -44,7 +60,14 @@ class PageServer {
   // Serves until Stop is called (from another thread). REQUIRES: Bind.
   void Serve();
   // Makes Serve return; safe from any thread, also before Serve started.
+  // Connections stop being accepted at once; Serve returns once the pages
+  // that run have ended.
   void Stop();
+  // True while Serve serves.
+  bool running() const;
+  // Opens the access log file again (after it was rotated).
+  void ReopenLog();
+  PageCache& cache() { return *cache_; }
 
  private:
   void Handle(const void* request, void* response);
@@ -52,6 +75,9 @@ class PageServer {
   ServeOptions options_;
   SiteRoot site_;
   std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<PageCache> cache_;
+  std::unique_ptr<AccessLog> access_log_;
+  std::unique_ptr<PageWorkers> workers_;  // last: joined before what pages use goes
 };
 
 }  // namespace quill::asp

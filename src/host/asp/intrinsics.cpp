@@ -8,6 +8,7 @@
 #include "base/utf8.h"
 #include "host/asp/form_data.h"
 #include "host/asp/module_census.h"
+#include "host/asp/request_extras.h"
 
 namespace quill::asp {
 
@@ -236,7 +237,7 @@ NameValueList ServerVariables(const PageEnvironment& env) {
       {"URL", env.page_path},
       {"SERVER_NAME", r.server_name},
       {"SERVER_PORT", std::to_string(r.server_port)},
-      {"SERVER_PROTOCOL", "HTTP/1.1"},
+      {"SERVER_PROTOCOL", r.protocol},
       {"SERVER_SOFTWARE", "quill-asp"},
       {"REMOTE_ADDR", r.remote_addr},
       {"REMOTE_HOST", r.remote_addr},
@@ -258,6 +259,7 @@ NameValueList ServerVariables(const PageEnvironment& env) {
     }
     vars.emplace_back(var, value);
   }
+  AddServerVariables(env, vars);
   return vars;
 }
 
@@ -273,7 +275,8 @@ class RequestObject final : public AutomationObject {
         query_(new RequestCollection("Request.QueryString", env.request->query, env.request->query_string)),
         vars_(new RequestCollection("Request.ServerVariables", ServerVariables(env), std::string())),
         cookies_(new RequestCollection("Request.Cookies", {}, std::string())),
-        total_bytes_(env.request->body.size()) {}
+        total_bytes_(env.request->body.size()),
+        body_(env.request->body) {}
 
   ~RequestObject() override {
     form_->Release();
@@ -286,7 +289,8 @@ class RequestObject final : public AutomationObject {
   std::span<const Member> Members() const override {
     static const Member kMembers[] = {{u"Item", DISPID_VALUE},     {u"Form", 1},
                                       {u"QueryString", 2},         {u"ServerVariables", 3},
-                                      {u"Cookies", 4},             {u"TotalBytes", 5}};
+                                      {u"Cookies", 4},             {u"TotalBytes", 5},
+                                      {u"BinaryRead", 6}};
     return kMembers;
   }
 
@@ -319,6 +323,9 @@ class RequestObject final : public AutomationObject {
       case 5:
         SetResultInt(result, static_cast<int32_t>(std::min<size_t>(total_bytes_, 0x7FFFFFFF)));
         return;
+      case 6:
+        BinaryRead(body_, &read_offset_, args, result);
+        return;
     }
     // Request.Form("x") is Request.Form.Item("x").
     if (args.count() > 0) {
@@ -334,6 +341,8 @@ class RequestObject final : public AutomationObject {
   RequestCollection* vars_;
   RequestCollection* cookies_;
   size_t total_bytes_;
+  const std::string& body_;
+  size_t read_offset_ = 0;  // what BinaryRead has handed out
 };
 
 // --- Response ----------------------------------------------------------------------
@@ -353,7 +362,7 @@ class ResponseObject final : public AutomationObject {
     static const Member kMembers[] = {{u"Write", 1},       {u"End", 2},     {u"Redirect", 3},
                                       {u"ContentType", 4}, {u"Status", 5},  {u"AddHeader", 6},
                                       {u"Clear", 7},       {u"Flush", 8},   {u"Charset", 9},
-                                      {u"Buffer", 10}};
+                                      {u"Buffer", 10},     {u"IsClientConnected", 11}};
     return kMembers;
   }
 
@@ -387,6 +396,7 @@ class ResponseObject final : public AutomationObject {
         if (url.empty() || HasControl(url)) {
           throw AutomationError(E_INVALIDARG, "Response.Redirect: the address is empty or has control characters");
         }
+        HeadOpen("Response.Redirect");
         r.status = 302;
         r.reason = "Object Moved";
         r.headers.emplace_back("Location", url);
@@ -398,6 +408,7 @@ class ResponseObject final : public AutomationObject {
       }
       case 4:  // ContentType
         if (put) {
+          HeadOpen("Response.ContentType");
           const std::string text = put_text("Response.ContentType");
           if (text.empty() || text.size() > 200 || HasControl(text)) {
             throw AutomationError(E_INVALIDARG, "Response.ContentType: \"" + text + "\" is not a content type");
@@ -409,6 +420,7 @@ class ResponseObject final : public AutomationObject {
         return;
       case 5:  // Status
         if (put) {
+          HeadOpen("Response.Status");
           SetStatus(put_text("Response.Status"));
           return;
         }
@@ -416,6 +428,7 @@ class ResponseObject final : public AutomationObject {
         return;
       case 6: {  // AddHeader
         RequireRead(flags, "");
+        HeadOpen("Response.AddHeader");
         const std::string name = args.Text(0, "Response.AddHeader");
         const std::string text = args.Text(1, "Response.AddHeader");
         if (name.empty() || !std::all_of(name.begin(), name.end(), IsTokenChar)) {
@@ -440,11 +453,13 @@ class ResponseObject final : public AutomationObject {
         RequireRead(flags, "");
         if (!env_.ended) r.body.clear();
         return;
-      case 8:  // Flush: the host always sends the whole page at its end
+      case 8:  // Flush
         RequireRead(flags, "");
+        if (env_.writer != nullptr && !env_.ended) env_.writer->Flush();
         return;
       case 9:  // Charset
         if (put) {
+          HeadOpen("Response.Charset");
           const std::string text = put_text("Response.Charset");
           if (text.size() > 40 || HasControl(text) || text.find(';') != std::string::npos) {
             throw AutomationError(E_INVALIDARG, "Response.Charset: \"" + text + "\" is not a character set");
@@ -454,20 +469,41 @@ class ResponseObject final : public AutomationObject {
         }
         SetResultText(result, r.charset);
         return;
-      case 10:  // Buffer: always on
-        if (!put) SetResultBool(result, true);
+      case 10:  // Buffer
+        if (put && env_.writer != nullptr) {
+          VARIANT on;
+          VariantInit(&on);
+          if (value == nullptr || FAILED(VariantChangeType(&on, value, 0, VT_BOOL))) {
+            throw AutomationError(DISP_E_TYPEMISMATCH, "Response.Buffer: the value is not true or false");
+          }
+          env_.writer->SetBuffer(on.boolVal != VARIANT_FALSE);
+        } else if (!put) {
+          SetResultBool(result, env_.writer == nullptr || env_.writer->buffer());
+        }
+        return;
+      case 11:  // IsClientConnected
+        RequireRead(flags, "");
+        SetResultBool(result, env_.writer == nullptr || env_.writer->client_connected());
         return;
     }
   }
 
  private:
   void Append(std::string_view text) {
+    if (env_.writer != nullptr) {
+      env_.writer->Write(text);
+      return;
+    }
     PageResponse& r = *env_.response;
     if (r.body.size() + text.size() > env_.max_response_bytes) {
       throw AutomationError(E_OUTOFMEMORY, "the response is larger than the " +
                                                std::to_string(env_.max_response_bytes) + " bytes allowed");
     }
     r.body.append(text);
+  }
+
+  void HeadOpen(const char* member) const {
+    if (env_.writer != nullptr) env_.writer->RequireHeadOpen(member);
   }
 
   void End() {
@@ -502,7 +538,8 @@ class ServerObject final : public AutomationObject {
  protected:
   std::span<const Member> Members() const override {
     static const Member kMembers[] = {{u"CreateObject", 1}, {u"HTMLEncode", 2}, {u"URLEncode", 3},
-                                      {u"MapPath", 4},      {u"ScriptTimeout", 5}};
+                                      {u"MapPath", 4},      {u"ScriptTimeout", 5},
+                                      {u"Execute", 6},      {u"Transfer", 7},       {u"GetLastError", 8}};
     return kMembers;
   }
 
@@ -538,6 +575,16 @@ class ServerObject final : public AutomationObject {
         } catch (const std::exception& e) {
           throw AutomationError(E_INVALIDARG, "Server.MapPath(\"" + path + "\"): " + e.what());
         }
+        return;
+      }
+      case 6:
+      case 7:
+        ExecutePage(env_, args.Text(0, id == 6 ? "Server.Execute" : "Server.Transfer"), id == 7);
+        return;
+      case 8: {
+        IDispatch* error = NewLastErrorObject(env_.last_error != nullptr ? *env_.last_error : LastError());
+        SetResultDispatch(result, error);
+        error->Release();
         return;
       }
     }

@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "host/asp/automation_object.h"
+#include "host/asp/last_error.h"
 #include "host/asp/page_request.h"
+#include "host/asp/response_stream.h"
 #include "host/asp/site_root.h"
 
 namespace quill::asp {
@@ -40,6 +42,11 @@ struct PageEnvironment {
   int timeout_seconds = 10;              // Server.ScriptTimeout
   std::function<void()> stop;            // ends the page's script (Response.End)
   bool ended = false;                    // set by Response.End and Redirect
+  ResponseWriter* writer = nullptr;      // null: output goes straight into *response
+  // Server.Execute: runs the page at a virtual path within this request.
+  // Raises AutomationError when it cannot be run or fails.
+  std::function<void(const std::string& virtual_path)> execute;
+  const LastError* last_error = nullptr;  // in an error page: what failed
 };
 
 // The intrinsic objects of one page.

@@ -23,6 +23,8 @@ struct PageRequest {
   int remote_port = 0;
   std::string server_name = "localhost";
   int server_port = 0;
+  std::string protocol = "HTTP/1.1";
+  bool https = false;         // the client came over TLS (to a proxy that says so)
 };
 
 struct PageResponse {

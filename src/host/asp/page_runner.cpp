@@ -2,10 +2,12 @@
 #include "host/asp/page_runner.h"
 
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 
 #include "host/asp/form_data.h"
 #include "host/asp/intrinsics.h"
+#include "host/asp/page_cache.h"
 #include "host/asp/page_parser.h"
 #include "host/asp/script_engine.h"
 
@@ -20,6 +22,10 @@ class BodySink : public OutputSink {
   explicit BodySink(PageEnvironment& env) : env_(env) {}
   void Write(std::string_view utf8) override {
     if (env_.ended) return;
+    if (env_.writer != nullptr) {
+      env_.writer->Write(utf8);
+      return;
+    }
     std::string& body = env_.response->body;
     if (body.size() + utf8.size() > env_.max_response_bytes) {
       throw std::runtime_error("the response is larger than the " +
@@ -54,42 +60,222 @@ std::string Hex(HRESULT hr) {
 }
 
 RenderResult Failure(int status, const std::string& title, const std::string& message,
-                     const std::string& where) {
+                     const std::string& where, bool debug = true) {
   RenderResult result;
   result.response.status = status;
   result.response.reason = title;
   result.response.content_type = "text/html";
   result.response.charset = "utf-8";
-  result.response.body = ErrorPage(status, title, message, where);
+  // Without debug a server failure tells the client nothing of the site's
+  // files, lines or source; the log has it all.
+  result.response.body = debug || status != 500
+                             ? ErrorPage(status, title, message, where)
+                             : ErrorPage(status, title, "The page cannot be shown because of an error on the server.", "");
   result.error = where.empty() ? message : message + " (" + where + ")";
   return result;
 }
 
-RenderResult Run(const SiteRoot& site, const PageRequest& request, const HostOptions& options) {
-  const std::optional<std::filesystem::path> file = site.Resolve(request.url_path);
+constexpr int kMaxExecuteDepth = 8;
+
+// The whole request: what Server.Execute needs besides the environment.
+struct RunContext {
+  const SiteRoot& site;
+  const PageRequest& request;
+  const HostOptions& options;
+  ResponseChannel* channel;
+  std::chrono::steady_clock::time_point deadline;
+  int depth = 0;
+  // Where an executed page failed, so that its caller's failure names the
+  // place in the page that went wrong.
+  std::optional<LastError> executed_failure;
+};
+
+// The text of line `line` of the site's file `virtual_path`, trimmed.
+std::string SourceLineText(const SiteRoot& site, const std::string& virtual_path, int line) {
+  if (line <= 0 || virtual_path.empty()) return "";
+  const std::optional<std::filesystem::path> file = site.Resolve(virtual_path);
+  if (!file) return "";
+  std::ifstream in(*file, std::ios::binary);
+  std::string text;
+  for (int i = 0; i < line && std::getline(in, text); ++i) {
+  }
+  if (!in && text.empty()) return "";
+  const size_t first = text.find_first_not_of(" \t\r");
+  const size_t last = text.find_last_not_of(" \t\r");
+  text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+  if (text.size() > 300) text = text.substr(0, 300) + "...";
+  return text;
+}
+
+LastError FromOutcome(const SiteRoot& site, const ScriptOutcome& outcome, const std::string& page_path) {
+  LastError e;
+  e.description = outcome.message;
+  e.file = outcome.file.empty() ? page_path : outcome.file;
+  e.line = outcome.line;
+  if (outcome.kind == ScriptOutcome::Kind::kTimedOut) {
+    e.number = E_ABORT;
+    e.category = "Page host";
+    e.asp_code = "ASP 0113";
+    e.asp_description = "Script timed out";
+  } else {
+    e.number = outcome.number != 0 ? outcome.number : E_FAIL;
+    e.category = outcome.message.rfind("SyntaxError", 0) == 0 ? "JScript compilation" : "JScript runtime";
+  }
+  e.source = SourceLineText(site, e.file, e.line);
+  return e;
+}
+
+LastError FromPageError(const SiteRoot& site, const PageError& error) {
+  LastError e;
+  e.number = E_FAIL;
+  e.description = error.message();
+  e.file = error.file();
+  e.line = error.line();
+  e.category = "Page compilation";
+  e.source = SourceLineText(site, e.file, e.line);
+  return e;
+}
+
+void DefineIntrinsics(ScriptEngine& engine, PageObjects& objects) {
+  engine.DefineObject("Request", objects.request());
+  engine.DefineObject("Response", objects.response());
+  engine.DefineObject("Server", objects.server());
+}
+
+RenderResult Run(RunContext& run, const std::string& url_path, const LastError* handling, int status);
+
+// The failure `error` of a page: the site's 500 page when it has one (and
+// the failing page is not that page), else the host's own. `writer`, when
+// given, tells whether part of the answer is out already.
+RenderResult Fail(RunContext& run, const LastError& error, const ResponseWriter* writer, bool in_error_page) {
+  const std::string logged = error.Describe();
+  if (writer != nullptr && writer->committed()) {
+    RenderResult result;
+    result.error = logged;
+    result.cut_off = true;
+    return result;
+  }
+  const auto page = run.options.error_pages.find(500);
+  if (!in_error_page && page != run.options.error_pages.end()) {
+    RenderResult result = Run(run, page->second, &error, 500);
+    result.error = result.error.empty() ? logged : logged + "; the error page failed too: " + result.error;
+    return result;
+  }
+  std::string message = error.description;
+  if (error.number != 0 && error.number != E_FAIL && error.number != E_ABORT) {
+    message += " [error " + Hex(error.number) + "]";
+  }
+  std::string where = error.file;
+  if (error.line > 0) where += ", line " + std::to_string(error.line);
+  return Failure(500, "Internal Server Error", message, where, run.options.debug);
+}
+
+// Server.Execute of `target` from the page running in `env`.
+void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, const std::string& target) {
+  if (run.depth >= kMaxExecuteDepth) {
+    throw AutomationError(E_FAIL, "Server.Execute: pages run one another more than " +
+                                      std::to_string(kMaxExecuteDepth) + " deep");
+  }
+  const std::optional<std::filesystem::path> file = run.site.Resolve(target);
   std::error_code ec;
   if (!file || !std::filesystem::is_regular_file(*file, ec)) {
-    return Failure(404, "Not Found", "The page " + request.url_path + " does not exist.", "");
+    throw AutomationError(E_INVALIDARG, "Server.Execute: there is no page " + target);
+  }
+  const std::string page_path = run.site.VirtualPath(*file);
+  std::shared_ptr<const CompiledPage> page;
+  std::shared_ptr<ProgramCode> code;
+  try {
+    page = LoadPage(run.site, page_path, run.options.cache, &code);
+  } catch (const PageError& e) {
+    run.executed_failure = FromPageError(run.site, e);
+    throw AutomationError(E_FAIL, e.message());
+  } catch (const std::exception& e) {
+    throw AutomationError(E_FAIL, "Server.Execute: cannot read " + page_path + ": " + e.what());
+  }
+  EngineLimits limits;
+  limits.timeout = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                run.deadline - std::chrono::steady_clock::now()),
+                            std::chrono::milliseconds(1));
+  limits.max_heap_bytes = run.options.max_heap_bytes;
+  const std::string caller_path = env.page_path;
+  std::function<void()> caller_stop = env.stop;
+  ScriptOutcome outcome;
+  {
+    ScriptEngine engine(limits);
+    env.page_path = page_path;
+    env.stop = [&engine] { engine.RequestStop(); };
+    BodySink sink(env);
+    engine.SetOutput(&sink);
+    ++run.depth;
+    try {
+      DefineIntrinsics(engine, objects);
+      outcome = engine.Run(*page, code.get());
+    } catch (...) {
+      --run.depth;
+      env.page_path = caller_path;
+      env.stop = caller_stop;
+      throw;
+    }
+    --run.depth;
+    engine.SetOutput(nullptr);
+    env.page_path = caller_path;
+    env.stop = caller_stop;
+  }
+  if (outcome.kind == ScriptOutcome::Kind::kFailed || outcome.kind == ScriptOutcome::Kind::kTimedOut) {
+    // The page run from here may itself have run one that failed.
+    if (!run.executed_failure || run.executed_failure->description != outcome.message) {
+      run.executed_failure = FromOutcome(run.site, outcome, page_path);
+    }
+    throw AutomationError(outcome.number != 0 ? outcome.number : E_FAIL, outcome.message);
+  }
+  // Response.End in the executed page ends its caller too.
+  if (env.ended && env.stop) env.stop();
+}
+
+RenderResult Run(RunContext& run, const std::string& url_path, const LastError* handling, int status) {
+  const SiteRoot& site = run.site;
+  const HostOptions& options = run.options;
+  const std::optional<std::filesystem::path> file = site.Resolve(url_path);
+  std::error_code ec;
+  if (!file || !std::filesystem::is_regular_file(*file, ec)) {
+    if (handling != nullptr) {
+      return Failure(500, "Internal Server Error", "the error page " + url_path + " does not exist", "",
+                     options.debug);
+    }
+    return RenderStatusPage(site, run.request, options, 404, "Not Found",
+                            "The page " + url_path + " does not exist.", run.channel);
   }
   const std::string page_path = site.VirtualPath(*file);
-  SiteSource source(site);
-  CompiledPage page;
+  std::shared_ptr<const CompiledPage> page;
+  std::shared_ptr<ProgramCode> code;
   try {
-    page = CompilePage(source.Open(page_path), source);
+    page = LoadPage(site, page_path, options.cache, &code);
   } catch (const PageError& e) {
-    return Failure(500, "Internal Server Error", e.message(), e.file() + ", line " + std::to_string(e.line()));
+    return Fail(run, FromPageError(site, e), nullptr, handling != nullptr);
   } catch (const std::exception& e) {
-    return Failure(500, "Internal Server Error", std::string("cannot read the page: ") + e.what(), page_path);
+    LastError error;
+    error.number = E_FAIL;
+    error.description = std::string("cannot read the page: ") + e.what();
+    error.file = page_path;
+    error.category = "Page host";
+    return Fail(run, error, nullptr, handling != nullptr);
   }
 
   RenderResult result;
+  if (handling != nullptr) {
+    result.response.status = status;
+    result.response.reason = status == 404 ? "Not Found" : "Internal Server Error";
+  }
+  ResponseWriter writer(result.response, options.max_response_bytes, run.channel);
   PageEnvironment env;
   env.site = &site;
   env.page_path = page_path;
-  env.request = &request;
+  env.request = &run.request;
   env.response = &result.response;
   env.max_response_bytes = options.max_response_bytes;
   env.timeout_seconds = static_cast<int>((options.timeout.count() + 999) / 1000);
+  env.writer = &writer;
+  env.last_error = handling;
   ScriptOutcome outcome;
   {
     // The objects outlive the engine: script holds them until the heap goes.
@@ -99,28 +285,29 @@ RenderResult Run(const SiteRoot& site, const PageRequest& request, const HostOpt
     limits.max_heap_bytes = options.max_heap_bytes;
     ScriptEngine engine(limits);
     env.stop = [&engine] { engine.RequestStop(); };
+    env.execute = [&run, &env, &objects](const std::string& target) { ExecuteChild(run, env, objects, target); };
     BodySink sink(env);
     engine.SetOutput(&sink);
-    engine.DefineObject("Request", objects.request());
-    engine.DefineObject("Response", objects.response());
-    engine.DefineObject("Server", objects.server());
-    outcome = engine.Run(page);
+    DefineIntrinsics(engine, objects);
+    outcome = engine.Run(*page, code.get());
     objects.EndPage();
     engine.SetOutput(nullptr);
     env.stop = nullptr;
+    env.execute = nullptr;
   }
   switch (outcome.kind) {
     case ScriptOutcome::Kind::kCompleted:
     case ScriptOutcome::Kind::kStopped:
+      if (handling != nullptr) result.response.status = status;  // the error page answers with its status
+      if (writer.committed()) writer.Flush();  // the rest follows what was sent
       return result;
     case ScriptOutcome::Kind::kTimedOut:
-      return Failure(500, "Internal Server Error", outcome.message, page_path);
     case ScriptOutcome::Kind::kFailed: {
-      std::string message = outcome.message;
-      if (outcome.number != 0) message += " [error " + Hex(outcome.number) + "]";
-      std::string where = outcome.file;
-      if (outcome.line > 0) where += ", line " + std::to_string(outcome.line);
-      return Failure(500, "Internal Server Error", message, where);
+      LastError error = FromOutcome(site, outcome, page_path);
+      if (run.executed_failure && outcome.message.find(run.executed_failure->description) != std::string::npos) {
+        error = *run.executed_failure;  // the place is in the page that was executed
+      }
+      return Fail(run, error, &writer, handling != nullptr);
     }
   }
   return result;
@@ -139,14 +326,42 @@ std::string ErrorPage(int status, const std::string& title, const std::string& m
   return page;
 }
 
-RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options) {
+RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
+                        ResponseChannel* channel) {
   ComScope com;
   try {
-    return Run(site, request, options);
+    RunContext run{site, request, options, channel, std::chrono::steady_clock::now() + options.timeout, 0, std::nullopt};
+    return Run(run, request.url_path, nullptr, 0);
   } catch (const std::exception& e) {
-    return Failure(500, "Internal Server Error", std::string("the host failed: ") + e.what(), request.url_path);
+    return Failure(500, "Internal Server Error", std::string("the host failed: ") + e.what(), request.url_path,
+                   options.debug);
   } catch (...) {
-    return Failure(500, "Internal Server Error", "the host failed", request.url_path);
+    return Failure(500, "Internal Server Error", "the host failed", request.url_path, options.debug);
+  }
+}
+
+}  // namespace quill::asp
+
+namespace quill::asp {
+
+RenderResult RenderStatusPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
+                              int status, const std::string& title, const std::string& message,
+                              ResponseChannel* channel) {
+  const auto page = options.error_pages.find(status);
+  if (page == options.error_pages.end()) return Failure(status, title, message, "");
+  ComScope com;
+  try {
+    LastError error;
+    error.description = message;
+    error.file = request.url_path;
+    error.category = "Page host";
+    RunContext run{site, request, options, channel, std::chrono::steady_clock::now() + options.timeout, 0, std::nullopt};
+    RenderResult result = Run(run, page->second, &error, status);
+    result.error = result.error.empty() ? std::string() : "the error page failed: " + result.error;
+    return result;
+  } catch (const std::exception& e) {
+    return Failure(500, "Internal Server Error", std::string("the host failed: ") + e.what(), request.url_path,
+                   options.debug);
   }
 }
 

@@ -9,12 +9,19 @@
 //       for a page that answered below 400, 1 otherwise (the error on
 //       standard error), 2 for a usage error.
 //
-//   quill-asp serve --root DIR [--bind ADDR] [--port N] [--threads N]
-//                   [--timeout SECONDS] [--max-body BYTES]
-//       Serves DIR over HTTP on 127.0.0.1:8080 by default until SIGINT or
-//       SIGTERM. On the way out it logs, for the module of every class pages
-//       created objects of, its answer to DllCanUnloadNow, and the number of
-//       the host's own objects still alive (both should be nothing by then).
+//   quill-asp serve --root DIR [--bind ADDR] [--port N] [--socket PATH] [--threads N]
+//                   [--timeout SECONDS] [--max-body BYTES] [--max-buffer BYTES]
+//                   [--error-page STATUS=PATH]... [--debug] [--trust-proxy ADDR]...
+//                   [--access-log FILE] [--drain-timeout SECONDS]
+//       Serves DIR over HTTP on 127.0.0.1:8080 by default (or on the Unix
+//       socket PATH) until SIGINT or SIGTERM, which stop accepting
+//       connections and let the pages that run finish (for up to the drain
+//       timeout, 30 s by default). SIGHUP reopens the access log. Without
+//       --debug a failing page answers a generic 500 page and the details
+//       go to standard error only. On the way out it logs, for the module of
+//       every class pages created objects of, its answer to DllCanUnloadNow,
+//       and the number of the host's own objects still alive (both should be
+//       nothing by then).
 //
 //   quill-asp register MODULE
 //   quill-asp unregister MODULE
@@ -32,10 +39,12 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -56,8 +65,10 @@ constexpr const char* kUsage =
     "usage:\n"
     "  quill-asp render PAGE [--root DIR] [--form NAME=VALUE]... [--query NAME=VALUE]...\n"
     "                        [--timeout SECONDS] [--headers]\n"
-    "  quill-asp serve --root DIR [--bind ADDR] [--port N] [--threads N]\n"
-    "                  [--timeout SECONDS] [--max-body BYTES]\n"
+    "  quill-asp serve --root DIR [--bind ADDR] [--port N] [--socket PATH] [--threads N]\n"
+    "                  [--timeout SECONDS] [--max-body BYTES] [--max-buffer BYTES]\n"
+    "                  [--error-page STATUS=PATH]... [--debug] [--trust-proxy ADDR]...\n"
+    "                  [--access-log FILE] [--drain-timeout SECONDS]\n"
     "  quill-asp register MODULE\n"
     "  quill-asp unregister MODULE\n";
 
@@ -168,6 +179,7 @@ int Render(Args args) {
 int Serve(Args args) {
   quill::asp::ServeOptions options;
   bool have_root = false;
+  long drain_seconds = 30;
   while (!args.Done()) {
     const std::string a = args.Take();
     if (a == "--root") {
@@ -178,7 +190,23 @@ int Serve(Args args) {
     } else if (a == "--port") {
       options.port = static_cast<int>(Number(a, args.Value(a), 0, 65535));
     } else if (a == "--threads") {
-      options.threads = static_cast<int>(Number(a, args.Value(a), 1, 64));
+      options.threads = static_cast<int>(Number(a, args.Value(a), 1, 256));
+    } else if (a == "--socket") {
+      options.socket_path = args.Value(a);
+    } else if (a == "--debug") {
+      options.debug = true;
+    } else if (a == "--error-page") {
+      const auto [status, page] = Pair(a, args.Value(a));
+      if (page.empty() || page[0] != '/') throw UsageError(a + " needs a page path from the site root, such as /errors/500.asp");
+      options.page.error_pages[static_cast<int>(Number(a, status, 400, 599))] = page;
+    } else if (a == "--trust-proxy") {
+      options.trusted_proxies.push_back(args.Value(a));
+    } else if (a == "--access-log") {
+      options.access_log = args.Value(a);
+    } else if (a == "--max-buffer") {
+      options.page.max_response_bytes = static_cast<size_t>(Number(a, args.Value(a), 1024, 1L << 31));
+    } else if (a == "--drain-timeout") {
+      drain_seconds = Number(a, args.Value(a), 0, 3600);
     } else if (a == "--timeout") {
       options.page.timeout = std::chrono::seconds(Number(a, args.Value(a), 1, 3600));
     } else if (a == "--max-body") {
@@ -196,18 +224,41 @@ int Serve(Args args) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   quill::asp::PageServer server(options);
   const int port = server.Bind();
-  std::fprintf(stderr, "quill-asp: serving %s on http://%s:%d/\n",
-               std::filesystem::canonical(options.root).c_str(), options.bind.c_str(), port);
-  std::thread waiter([&server, signals] {
+  if (!options.socket_path.empty()) {
+    std::fprintf(stderr, "quill-asp: serving %s on unix:%s\n", std::filesystem::canonical(options.root).c_str(),
+                 options.socket_path.c_str());
+  } else {
+    std::fprintf(stderr, "quill-asp: serving %s on http://%s:%d/\n",
+                 std::filesystem::canonical(options.root).c_str(), options.bind.c_str(), port);
+  }
+  std::mutex served_mutex;
+  std::condition_variable served_changed;
+  bool served = false;
+  std::thread waiter([&] {
     int sig = 0;
-    sigwait(&signals, &sig);
+    while (sigwait(&signals, &sig) == 0 && sig == SIGHUP) server.ReopenLog();
+    if (sig == SIGUSR1) return;
+    std::fprintf(stderr, "quill-asp: stopping; letting running pages finish\n");
     server.Stop();
+    // Pages have their own time limits, but a client that reads slowly can
+    // hold a streamed page: past the drain timeout the host leaves anyway.
+    std::unique_lock<std::mutex> lock(served_mutex);
+    if (!served_changed.wait_for(lock, std::chrono::seconds(drain_seconds), [&] { return served; })) {
+      std::fprintf(stderr, "quill-asp: pages still running after %ld s; exiting\n", drain_seconds);
+      std::_Exit(1);
+    }
   });
   server.Serve();
+  {
+    std::lock_guard<std::mutex> lock(served_mutex);
+    served = true;
+  }
+  served_changed.notify_all();
   pthread_kill(waiter.native_handle(), SIGUSR1);  // wakes it when Serve ended by itself
   waiter.join();
   // Every page has ended by now: nothing should be alive any more.

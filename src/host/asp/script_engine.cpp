@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -280,19 +281,47 @@ int ScriptEngine::WriteValue(duk_idx_t index) {
   }
 }
 
-ScriptOutcome ScriptEngine::Run(const CompiledPage& page) {
+ScriptOutcome ScriptEngine::Run(const CompiledPage& page, ProgramCode* code) {
   ScriptOutcome outcome;
   deadline_ = std::chrono::steady_clock::now() + limits_.timeout;
   running_ = true;
   last_throw_line_ = 0;
   const std::string& program = page.script;
-  auto compile = [&program](duk_context* c) noexcept -> duk_ret_t {
+  const std::shared_ptr<const std::string> bytecode = code != nullptr ? code->Get() : nullptr;
+  auto compile = [&program, &bytecode](duk_context* c) noexcept -> duk_ret_t {
+    if (bytecode) {
+      // Our own dump of this very program, never bytes from outside.
+      void* buffer = duk_push_fixed_buffer(c, bytecode->size());
+      std::memcpy(buffer, bytecode->data(), bytecode->size());
+      duk_load_function(c);
+      return 1;
+    }
     duk_push_string(c, kProgramName);
     duk_compile_lstring_filename(c, 0, program.data(), program.size());
     return 1;
   };
   bool ok = SafeRun(ctx_, compile, 0, 1) == DUK_EXEC_SUCCESS;
   bool compiled = ok;
+  if (ok && code != nullptr && !bytecode) {
+    std::string dumped;
+    auto dump = [&dumped](duk_context* c) noexcept -> duk_ret_t {
+      duk_dup(c, 0);
+      duk_dump_function(c);
+      duk_size_t n = 0;
+      const char* p = static_cast<const char*>(duk_get_buffer_data(c, -1, &n));
+      AssignNoThrow(&dumped, p, n);
+      duk_pop(c);
+      return 1;  // the program, still to be run
+    };
+    ok = SafeRun(ctx_, dump, 1, 1) == DUK_EXEC_SUCCESS;
+    if (ok && !dumped.empty()) {
+      try {
+        code->Set(std::move(dumped));
+      } catch (...) {
+        // Not kept: the next run compiles again.
+      }
+    }
+  }
   if (ok) ok = duk_pcall(ctx_, 0) == DUK_EXEC_SUCCESS;
   running_ = false;
   if (!ok) {

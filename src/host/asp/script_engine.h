@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,26 @@ struct ScriptOutcome {
   std::string Describe() const;
 };
 
+// The engine's bytecode of a page's program, kept with a cached page so
+// that its later runs load it instead of compiling the program again.
+// Empty until a run compiled it. Safe from any thread.
+class ProgramCode {
+ public:
+  std::shared_ptr<const std::string> Get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return code_;
+  }
+  void Set(std::string code) {
+    auto shared = std::make_shared<const std::string>(std::move(code));
+    std::lock_guard<std::mutex> lock(mutex_);
+    code_ = std::move(shared);
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::shared_ptr<const std::string> code_;
+};
+
 class ScriptEngine {
  public:
   // Raises std::runtime_error when the heap cannot be created.
@@ -72,8 +93,10 @@ class ScriptEngine {
   void SetOutput(OutputSink* sink) { output_ = sink; }
 
   // Compiles and runs `page` as a global program. The deadline starts now.
-  // Never raises; a failure is an outcome.
-  ScriptOutcome Run(const CompiledPage& page);
+  // Never raises; a failure is an outcome. With `code`, the program is
+  // loaded from its bytecode when `code` has it, and else compiled and its
+  // bytecode kept there.
+  ScriptOutcome Run(const CompiledPage& page, ProgramCode* code = nullptr);
 
   // Asks the running page to stop as soon as control is back in script
   // (Response.End). Run then answers kStopped.

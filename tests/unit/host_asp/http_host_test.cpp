@@ -117,11 +117,12 @@ TEST_F(ServeTest, BadRequestsAreAnsweredAndTheServerGoesOn) {
   EXPECT_EQ(r->status, 413);
   EXPECT_NE(r->body.find("4096 bytes"), std::string::npos) << r->body;
 
+  // Without debugging the client learns nothing of the failure.
   r = client.Get("/fail.asp");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 500);
-  EXPECT_NE(r->body.find("&lt;i&gt;broken&lt;/i&gt;"), std::string::npos);
-  EXPECT_NE(r->body.find("/fail.asp, line 1"), std::string::npos);
+  EXPECT_EQ(r->body.find("broken"), std::string::npos);
+  EXPECT_EQ(r->body.find("fail.asp"), std::string::npos);
 
   site_.Write("loop.asp", "<% for (;;) {} %>");
   r = client.Get("/loop.asp");
@@ -182,6 +183,8 @@ TEST(CommandLine, RenderWritesThePageAndReportsFailureInItsStatus) {
   EXPECT_EQ(RunProgram("frobnicate").first, 2);
   EXPECT_EQ(RunProgram("serve").first, 2);
   EXPECT_EQ(RunProgram("serve --root " + site.root().string() + " --port 70000").first, 2);
+  EXPECT_EQ(RunProgram("serve --root " + site.root().string() + " --error-page 200=/p.asp").first, 2);
+  EXPECT_EQ(RunProgram("serve --root " + site.root().string() + " --error-page 500=/nope.asp").first, 1);
 }
 
 }  // namespace

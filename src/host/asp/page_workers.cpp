@@ -1,0 +1,56 @@
+// The page threads.
+#include "host/asp/page_workers.h"
+
+#include <algorithm>
+
+#include "platform/olert/olert.h"
+
+namespace quill::asp {
+
+PageWorkers::PageWorkers(int count) {
+  for (int i = 0; i < std::max(count, 1); ++i) threads_.emplace_back([this] { Work(); });
+}
+
+PageWorkers::~PageWorkers() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+  }
+  ready_.notify_all();
+  for (std::thread& t : threads_) t.join();
+}
+
+void PageWorkers::Submit(std::function<void()> job) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  ready_.notify_one();
+}
+
+void PageWorkers::Work() {
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  while (true) {
+    std::function<void()> job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ready_.wait(lock, [this] { return done_ || !jobs_.empty(); });
+      if (jobs_.empty()) break;  // done, and nothing left to do
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    try {
+      job();
+    } catch (...) {
+      // A page that fails must not take the thread with it.
+    }
+  }
+  if (SUCCEEDED(hr)) CoUninitialize();
+}
+
+int DefaultPageThreads() {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<int>(std::clamp(4u * cores, 8u, 64u));
+}
+
+}  // namespace quill::asp

@@ -1,0 +1,43 @@
+// PageWorkers: the threads pages run on.
+//
+// Pages run apart from the threads that read and write connections, so that
+// a page can send its output while it runs (the connection thread writes
+// what the page thread produces) and so that connections kept open between
+// requests hold no page thread. Each worker has initialised the automation
+// runtime for itself (one apartment per thread).
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quill::asp {
+
+class PageWorkers {
+ public:
+  explicit PageWorkers(int count);
+  // Runs what is queued, then joins the threads.
+  ~PageWorkers();
+  PageWorkers(const PageWorkers&) = delete;
+  PageWorkers& operator=(const PageWorkers&) = delete;
+
+  void Submit(std::function<void()> job);
+
+ private:
+  void Work();
+
+  std::vector<std::thread> threads_;
+  std::deque<std::function<void()>> jobs_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  bool done_ = false;
+};
+
+// Pages that may run at once when nothing says otherwise: pages mostly wait
+// for the database, so a few per core.
+int DefaultPageThreads();
+
+}  // namespace quill::asp
