@@ -116,20 +116,35 @@ unsigned Digits(std::string_view text, size_t at, size_t count) {
   return value;
 }
 
+void AppendNumber(std::string& out, unsigned value, size_t min_digits) {
+  char digits[10];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n < min_digits) digits[n++] = '0';
+  while (n > 0) out += digits[--n];
+}
+
 // "yyyy-mm-dd[ hh:mm:ss]" in the regional "m/d/yyyy[ h:nn:ss AM]" form,
 // the time left out at midnight.
-std::string DisplayDate(std::string_view text) {
-  char buf[48];
-  int n = std::snprintf(buf, sizeof buf, "%u/%u/%04u", Digits(text, 5, 2), Digits(text, 8, 2),
-                        Digits(text, 0, 4));
-  if (text.size() >= 19) {
-    const unsigned h = Digits(text, 11, 2), m = Digits(text, 14, 2), s = Digits(text, 17, 2);
-    if (h != 0 || m != 0 || s != 0) {
-      n += std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), " %u:%02u:%02u %s",
-                         h % 12 == 0 ? 12 : h % 12, m, s, h < 12 ? "AM" : "PM");
-    }
-  }
-  return std::string(buf, static_cast<size_t>(n));
+void AppendDisplayDate(std::string& out, std::string_view text) {
+  AppendNumber(out, Digits(text, 5, 2), 1);
+  out += '/';
+  AppendNumber(out, Digits(text, 8, 2), 1);
+  out += '/';
+  AppendNumber(out, Digits(text, 0, 4), 4);
+  if (text.size() < 19) return;
+  const unsigned h = Digits(text, 11, 2), m = Digits(text, 14, 2), s = Digits(text, 17, 2);
+  if (h == 0 && m == 0 && s == 0) return;
+  out += ' ';
+  AppendNumber(out, h % 12 == 0 ? 12 : h % 12, 1);
+  out += ':';
+  AppendNumber(out, m, 2);
+  out += ':';
+  AppendNumber(out, s, 2);
+  out += h < 12 ? " AM" : " PM";
 }
 
 // The reference: fetch, copy, concatenate the same HTML as the default
@@ -144,8 +159,11 @@ std::string Reference(quill::MySQLHandle* handle) {
     for (unsigned i = 0; i < fields.size(); ++i) {
       const bool date = fields[i].Type == quill::MySQLType::Date ||
                         fields[i].Type == quill::MySQLType::DateTime;
-      row[i] = date && !result.IsNull(i) ? DisplayDate(result.Text(i))
-                                         : std::string(result.Text(i));
+      if (date && !result.IsNull(i)) {
+        AppendDisplayDate(row[i], result.Text(i));
+      } else {
+        row[i] = std::string(result.Text(i));
+      }
     }
     rows.push_back(std::move(row));
   }
