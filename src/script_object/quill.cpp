@@ -28,18 +28,14 @@ std::string Text(BSTR value) { return BstrToString(value); }
 
 // Hands a text result out as a BSTR, converted straight into it: a page
 // may be megabytes, and a second full copy of it would cost as much as
-// rendering a good part of it.
+// rendering a good part of it. Counting the units first sizes it exactly,
+// so a page with one non-ASCII character is not copied again either.
 void SetText(BSTR* out, const std::string& text) {
-  if (text.size() > UINT32_MAX / 2) throw std::bad_alloc();
-  BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
+  const size_t units = Utf16Length(text);
+  if (units > UINT32_MAX / 2) throw std::bad_alloc();
+  BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(units));
   if (b == nullptr) throw std::bad_alloc();
-  const size_t units = Utf8ToUtf16(text, b);
-  if (units != text.size()) {
-    BSTR exact = SysAllocStringLen(b, static_cast<UINT>(units));
-    SysFreeString(b);
-    if (exact == nullptr) throw std::bad_alloc();
-    b = exact;
-  }
+  Utf8ToUtf16(text, b);
   *out = b;
 }
 
