@@ -20,7 +20,7 @@
 //                  over the server's socket (QUILL_TEST_SOCKET; skipped
 //                  without it or without the client); its CPU time is the
 //                  child's, and its page differs in form (it is no check)
-// and the ratios to the reference (and of render to the client). The
+// and the ratios to the reference (and of open+render to the client). The
 // outputs of reference and ContentTable are compared byte for byte.
 #include <fcntl.h>
 #include <spawn.h>
