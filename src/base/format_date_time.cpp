@@ -20,6 +20,7 @@
 #include <array>
 #include <cassert>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -175,6 +176,37 @@ std::string_view NameAt(const std::array<std::string, N>& names, int one_based) 
   return names[one_based - 1];
 }
 
+// Formats are few and used for many values (a date column's display
+// texts), so each thread keeps the tokens of the formats it used last. The
+// tokens point into the cached copy of their text.
+constexpr size_t kMaxCachedFormat = 256;
+constexpr size_t kMaxCachedFormats = 16;
+
+struct CachedFormat {
+  std::string text;
+  std::vector<Token> tokens;
+};
+
+thread_local std::vector<std::unique_ptr<CachedFormat>> format_cache;
+
+// Called once per FormatDateTime before any lookup: a nested Write must
+// never drop the tokens an outer one still walks, and one call adds at
+// most the caller's format and the regional ones.
+void TrimFormatCache() {
+  if (format_cache.size() >= kMaxCachedFormats) format_cache.clear();
+}
+
+const std::vector<Token>& CachedTokens(std::string_view format) {
+  for (const auto& cached : format_cache) {
+    if (cached->text == format) return cached->tokens;
+  }
+  auto cached = std::make_unique<CachedFormat>();
+  cached->text.assign(format);
+  cached->tokens = Tokenize(cached->text);
+  format_cache.push_back(std::move(cached));
+  return format_cache.back()->tokens;
+}
+
 class Writer {
  public:
   Writer(const TFormatSettings& settings, TDateTime value)
@@ -182,9 +214,10 @@ class Writer {
 
   void Write(std::string_view format, int depth) {
     assert(depth >= 0 && depth <= kMaxNesting);
-    for (const Token& token : Tokenize(format)) {
-      if (out_.size() >= kStopWriting) return;
-      WriteToken(token, depth);
+    if (format.size() > kMaxCachedFormat) {
+      WriteTokens(Tokenize(format), depth);
+    } else {
+      WriteTokens(CachedTokens(format), depth);
     }
   }
 
@@ -196,10 +229,28 @@ class Writer {
   }
 
  private:
+  void WriteTokens(const std::vector<Token>& tokens, int depth) {
+    for (const Token& token : tokens) {
+      if (out_.size() >= kStopWriting) return;
+      WriteToken(token, depth);
+    }
+  }
+
+  // The decimal text of `value` (a minus sign counted as a digit), padded
+  // in front with zeros to `min_digits`.
   void Number(int value, int min_digits) {
-    const std::string digits = std::to_string(value);
-    if (static_cast<int>(digits.size()) < min_digits) out_.append(min_digits - digits.size(), '0');
-    out_ += digits;
+    char digits[12];
+    char* end = digits + sizeof digits;
+    char* p = end;
+    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+      *--p = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) *--p = '-';
+    const int length = static_cast<int>(end - p);
+    if (length < min_digits) out_.append(static_cast<size_t>(min_digits - length), '0');
+    out_.append(p, static_cast<size_t>(length));
   }
 
   // A regional format one level down, or the specifier's own letters at the
@@ -321,6 +372,7 @@ class Writer {
 
 std::string FormatDateTime(std::string_view format, TDateTime value,
                            const TFormatSettings& settings) {
+  TrimFormatCache();
   Writer writer(settings, value);
   writer.Write(format.empty() ? std::string_view("C") : format, 0);
   return std::move(writer).Result();

@@ -2,6 +2,11 @@
 #include "base/utf8.h"
 
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quill {
 namespace {
@@ -53,6 +58,41 @@ void Append(std::string& out, char32_t cp) {
   }
 }
 
+// Length of the prefix of p[0..n) that is whole 16-byte blocks of ASCII.
+size_t AsciiRun(const char* p, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  while (i + 16 <= n) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (_mm_movemask_epi8(block) != 0) break;
+    i += 16;
+  }
+#else
+  while (i + 16 <= n) {
+    uint64_t a, b;
+    std::memcpy(&a, p + i, 8);
+    std::memcpy(&b, p + i + 8, 8);
+    if (((a | b) & 0x8080808080808080ull) != 0) break;
+    i += 16;
+  }
+#endif
+  return i;
+}
+
+// dest[k] = p[k] for ASCII p[0..n), n a multiple of 16.
+void WidenAscii(const char* p, size_t n, char16_t* dest) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (size_t i = 0; i < n; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i), _mm_unpacklo_epi8(block, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i + 8), _mm_unpackhi_epi8(block, zero));
+  }
+#else
+  for (size_t i = 0; i < n; ++i) dest[i] = static_cast<unsigned char>(p[i]);
+#endif
+}
+
 }  // namespace
 
 size_t Utf8CharAt(std::string_view text, size_t i, char32_t* cp) {
@@ -65,6 +105,14 @@ size_t Utf8ToUtf16(std::string_view text, char16_t* dest) {
   for (size_t i = 0; i < size;) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
+      // Pages are mostly ASCII: widen whole blocks while they last.
+      const size_t run = AsciiRun(text.data() + i, size - i);
+      if (run > 0) {
+        WidenAscii(text.data() + i, run, o);
+        o += run;
+        i += run;
+        continue;
+      }
       *o++ = c;
       ++i;
       continue;
@@ -86,6 +134,33 @@ size_t Utf8ToUtf16(std::string_view text, char16_t* dest) {
     }
   }
   return static_cast<size_t>(o - dest);
+}
+
+size_t Utf16Length(std::string_view text) {
+  const size_t size = text.size();
+  size_t units = 0;
+  for (size_t i = 0; i < size;) {
+    const size_t run = AsciiRun(text.data() + i, size - i);
+    units += run;
+    i += run;
+    if (i >= size) break;
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      ++units;
+      ++i;
+      continue;
+    }
+    char32_t cp;
+    const size_t n = SequenceLength(text, i, &cp);
+    if (n == 0) {
+      ++units;
+      ++i;
+    } else {
+      units += cp >= 0x10000 ? 2 : 1;
+      i += n;
+    }
+  }
+  return units;
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {

@@ -14,6 +14,9 @@ std::u16string Utf8ToUtf16(std::string_view text);
 // caller convert straight into a buffer of its own (a BSTR) without a
 // second copy of a large text.
 size_t Utf8ToUtf16(std::string_view text, char16_t* dest);
+// The number of units Utf8ToUtf16 writes for `text`, without writing them:
+// lets a caller size a buffer exactly before converting into it.
+size_t Utf16Length(std::string_view text);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 

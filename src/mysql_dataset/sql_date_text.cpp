@@ -30,11 +30,60 @@ std::string Print(const char* format, int a, int b, int c, int d = 0, int e = 0,
   return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
+// The server writes dates and times in one fixed form; those texts are
+// read here directly, with the very results of the general readers (which
+// split the text into words first), and anything else goes to them.
+bool TwoDigits(std::string_view text, size_t at, int* out) {
+  const char a = text[at], b = text[at + 1];
+  if (a < '0' || a > '9' || b < '0' || b > '9') return false;
+  *out = (a - '0') * 10 + (b - '0');
+  return true;
+}
+
+int OneIfZero(int value) { return value == 0 ? 1 : value; }
+
+// "yyyy-mm-dd" at the start of `text` (which has at least 10 characters).
+bool ServerDate(std::string_view text, int32_t* date) {
+  int century, year, month, day;
+  if (text[4] != '-' || text[7] != '-' || !TwoDigits(text, 0, &century) ||
+      !TwoDigits(text, 2, &year) || !TwoDigits(text, 5, &month) || !TwoDigits(text, 8, &day)) {
+    return false;
+  }
+  // A part of 0 reads as 1, and an invalid date as no date, as in ParseDate.
+  *date = DateToDayNumber(OneIfZero(century * 100 + year), OneIfZero(month), OneIfZero(day));
+  return true;
+}
+
+// "hh:mm:ss" at `at` of `text` (which has at least at + 8 characters).
+bool ServerTime(std::string_view text, size_t at, int32_t* time) {
+  int hour, minute, second;
+  if (text[at + 2] != ':' || text[at + 5] != ':' || !TwoDigits(text, at, &hour) ||
+      !TwoDigits(text, at + 3, &minute) || !TwoDigits(text, at + 6, &second)) {
+    return false;
+  }
+  // An invalid time reads as midnight, as in ParseTime.
+  *time = IsValidTime(hour, minute, second, 0) ? ((hour * 60 + minute) * 60 + second) * 1000 : 0;
+  return true;
+}
+
 }  // namespace
 
-TDateTime SqlTextToDate(std::string_view text) { return StampToDateTime(ParseDate(text)); }
-TDateTime SqlTextToTime(std::string_view text) { return StampToDateTime(ParseTime(text)); }
+TDateTime SqlTextToDate(std::string_view text) {
+  int32_t date;
+  if (text.size() == 10 && ServerDate(text, &date)) return StampToDateTime(TTimeStamp{0, date});
+  return StampToDateTime(ParseDate(text));
+}
+TDateTime SqlTextToTime(std::string_view text) {
+  int32_t time;
+  if (text.size() == 8 && ServerTime(text, 0, &time)) return StampToDateTime(TTimeStamp{time, 0});
+  return StampToDateTime(ParseTime(text));
+}
 TDateTime SqlTextToDateTime(std::string_view text) {
+  int32_t date, time;
+  if (text.size() == 19 && text[10] == ' ' && ServerDate(text, &date) &&
+      ServerTime(text, 11, &time)) {
+    return StampToDateTime(TTimeStamp{time, date});
+  }
   return StampToDateTime(ParseDateTime(text));
 }
 TDateTime SqlTextToTimestamp(std::string_view text) {

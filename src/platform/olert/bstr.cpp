@@ -20,17 +20,19 @@ BSTR AllocBytes(const void* src, size_t bytes) {
   if (bytes > kMaxBytes) return nullptr;
   // Round up so that odd byte counts still get a whole OLECHAR terminator.
   size_t total = kPrefix + bytes + sizeof(OLECHAR) + (bytes & 1);
-  auto* block = static_cast<unsigned char*>(std::malloc(total));
+  // Without a source the text is zeros. calloc gives them for free where
+  // the memory is fresh from the system (large strings, which callers fill
+  // right after), instead of writing every page once more.
+  auto* block = static_cast<unsigned char*>(src != nullptr ? std::malloc(total)
+                                                           : std::calloc(1, total));
   if (block == nullptr) return nullptr;
   uint32_t len = static_cast<uint32_t>(bytes);
   std::memcpy(block, &len, kPrefix);
   unsigned char* text = block + kPrefix;
   if (src != nullptr) {
     std::memcpy(text, src, bytes);
-  } else {
-    std::memset(text, 0, bytes);
+    std::memset(text + bytes, 0, sizeof(OLECHAR) + (bytes & 1));
   }
-  std::memset(text + bytes, 0, sizeof(OLECHAR) + (bytes & 1));
   return reinterpret_cast<BSTR>(text);
 }
 
