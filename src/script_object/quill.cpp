@@ -678,29 +678,26 @@ HRESULT TQuill::BeginTrans() {
   return GuardedCall([&] { DoBeginTrans(); });
 }
 
+// Sends `sql` (COMMIT or ROLLBACK) to end the open transaction; the
+// datasets go back to their own connections whether or not the server
+// took it.
+void TQuill::FinishTransaction(const char* sql) {
+  if (!in_transaction_) throw EDatabaseError("No transaction is open");
+  in_transaction_ = false;
+  struct End {
+    TQuill* self;
+    ~End() { self->EndTransaction(true); }
+  } end{this};
+  server_->RunStatement(sql);
+}
+
 HRESULT TQuill::CommitTrans() {
-  return GuardedCall([&] {
-    if (!in_transaction_) throw EDatabaseError("No transaction is open");
-    in_transaction_ = false;
-    struct End {
-      TQuill* self;
-      ~End() { self->EndTransaction(true); }
-    } end{this};
-    server_->RunStatement("COMMIT");
-  });
+  return GuardedCall([&] { FinishTransaction("COMMIT"); });
 }
 
 HRESULT TQuill::RollbackTrans() {
   return GuardedCall([&] {
-    if (!in_transaction_) throw EDatabaseError("No transaction is open");
-    in_transaction_ = false;
-    {
-      struct End {
-        TQuill* self;
-        ~End() { self->EndTransaction(true); }
-      } end{this};
-      server_->RunStatement("ROLLBACK");
-    }
+    FinishTransaction("ROLLBACK");
     RefreshAfterRollback();
   });
 }

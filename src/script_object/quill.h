@@ -195,6 +195,7 @@ class TQuill final : public TASPObject {
   // back on connections of their own (reopened on their row with `reopen`).
   // Never fails.
   void EndTransaction(bool reopen) noexcept;
+  void FinishTransaction(const char* sql);
   // Rolls back a transaction still open without re-reading datasets (the
   // page or the connection is going away). Never fails.
   void AbandonTransaction() noexcept;
