@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/asp/form_data.h"
+#include "host/asp/mysql_session_store.h"
 #include "platform/olert/olert.h"
 
 namespace quill::asp {
@@ -111,7 +112,12 @@ void SendError(httplib::Response& res, int status, const std::string& title, con
 }  // namespace
 
 PageServer::PageServer(const ServeOptions& options)
-    : options_(options), site_(options.root), server_(std::make_unique<httplib::Server>()) {
+    : options_(options),
+      site_(options.root),
+      app_(std::make_unique<WebApplication>(
+          site_, options.application,
+          options.session_store.empty() ? nullptr : NewMySQLSessionStore(options.session_store))),
+      server_(std::make_unique<httplib::Server>()) {
   const int threads = std::clamp(options_.threads, 1, 64);
   server_->new_task_queue = [threads] { return new ComThreadPool(threads); };
   server_->set_payload_max_length(options_.max_body_bytes);
@@ -150,7 +156,10 @@ int PageServer::Bind() {
   return port;
 }
 
-void PageServer::Serve() { server_->listen_after_bind(); }
+void PageServer::Serve() {
+  server_->listen_after_bind();
+  app_->Shutdown();
+}
 
 void PageServer::Stop() { server_->stop(); }
 
@@ -211,7 +220,13 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
       page.server_name.resize(colon);
     }
     page.server_port = req.local_port;
-    RenderResult result = RenderPage(site_, page, options_.page);
+    if (std::find(options_.trusted_proxies.begin(), options_.trusted_proxies.end(), req.remote_addr) !=
+        options_.trusted_proxies.end()) {
+      std::string proto = req.get_header_value("X-Forwarded-Proto");
+      for (char& c : proto) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      page.secure = proto == "https";
+    }
+    RenderResult result = RenderPage(site_, page, options_.page, app_.get());
     error = result.error;
     res.status = result.response.status;
     for (const auto& [name, value] : result.response.headers) res.set_header(name, value);

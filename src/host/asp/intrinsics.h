@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "host/asp/automation_object.h"
+#include "host/asp/cookies.h"
 #include "host/asp/page_request.h"
 #include "host/asp/site_root.h"
 
@@ -40,6 +41,7 @@ struct PageEnvironment {
   int timeout_seconds = 10;              // Server.ScriptTimeout
   std::function<void()> stop;            // ends the page's script (Response.End)
   bool ended = false;                    // set by Response.End and Redirect
+  ResponseCookies* response_cookies = nullptr;  // Response.Cookies, owned by PageObjects
 };
 
 // The intrinsic objects of one page.
@@ -68,6 +70,7 @@ class PageObjects {
   void EndPage();
 
  private:
+  PageEnvironment& env_;
   IDispatch* request_ = nullptr;
   IDispatch* response_ = nullptr;
   IDispatch* server_ = nullptr;

@@ -23,6 +23,7 @@ struct PageRequest {
   int remote_port = 0;
   std::string server_name = "localhost";
   int server_port = 0;
+  bool secure = false;        // came over HTTPS (directly or through a trusted proxy)
 };
 
 struct PageResponse {

@@ -8,6 +8,7 @@
 #include "host/asp/intrinsics.h"
 #include "host/asp/page_parser.h"
 #include "host/asp/script_engine.h"
+#include "host/asp/web_application.h"
 
 namespace quill::asp {
 
@@ -65,7 +66,26 @@ RenderResult Failure(int status, const std::string& title, const std::string& me
   return result;
 }
 
-RenderResult Run(const SiteRoot& site, const PageRequest& request, const HostOptions& options) {
+RenderResult Finish(RenderResult result, const ScriptOutcome& outcome, const std::string& page_path);
+
+// True when the program names Session as a word of its own: such a page
+// runs in a session; any other sends no session cookie.
+bool NamesSession(const std::string& script) {
+  auto ident = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+  };
+  for (size_t at = script.find("Session"); at != std::string::npos; at = script.find("Session", at + 7)) {
+    if ((at == 0 || !ident(script[at - 1])) && (at + 7 >= script.size() || !ident(script[at + 7]))) return true;
+  }
+  return false;
+}
+
+std::string SessionCookie(const std::string& id, bool secure) {
+  return std::string(kSessionCookie) + "=" + id + "; Path=/; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : "");
+}
+
+RenderResult Run(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
+                 WebApplication* app) {
   const std::optional<std::filesystem::path> file = site.Resolve(request.url_path);
   std::error_code ec;
   if (!file || !std::filesystem::is_regular_file(*file, ec)) {
@@ -82,6 +102,32 @@ RenderResult Run(const SiteRoot& site, const PageRequest& request, const HostOpt
     return Failure(500, "Internal Server Error", std::string("cannot read the page: ") + e.what(), page_path);
   }
 
+  std::shared_lock<std::shared_mutex> running;
+  if (app != nullptr) running = app->Enter();
+  // The session, when the page uses one: the turn is held until the page has
+  // ended, so that requests of one session run one at a time.
+  std::unique_ptr<SessionManager::Turn> turn;
+  ActiveSession session;
+  bool new_session = false;
+  if (app != nullptr && NamesSession(page.script)) {
+    SessionRecord record;
+    for (const auto& [name, value] : ParseCookies(request.headers)) {
+      if (name == kSessionCookie && IsSessionIdForm(value)) {
+        turn = app->sessions().Open(value, &record);
+        break;
+      }
+    }
+    if (record.id.empty()) {
+      turn.reset();
+      turn = app->sessions().Create(&record);
+      new_session = true;
+    }
+    session.id = record.id;
+    session.timeout_seconds = record.timeout_seconds;
+    session.max_bytes = app->settings().sessions.max_session_bytes;
+    if (!record.data.empty() && !session.values.Parse(record.data)) session.values.Clear();
+  }
+
   RenderResult result;
   PageEnvironment env;
   env.site = &site;
@@ -91,6 +137,7 @@ RenderResult Run(const SiteRoot& site, const PageRequest& request, const HostOpt
   env.max_response_bytes = options.max_response_bytes;
   env.timeout_seconds = static_cast<int>((options.timeout.count() + 999) / 1000);
   ScriptOutcome outcome;
+  std::vector<std::string> cookies;  // Set-Cookie values
   {
     // The objects outlive the engine: script holds them until the heap goes.
     PageObjects objects(env);
@@ -104,11 +151,45 @@ RenderResult Run(const SiteRoot& site, const PageRequest& request, const HostOpt
     engine.DefineObject("Request", objects.request());
     engine.DefineObject("Response", objects.response());
     engine.DefineObject("Server", objects.server());
+    IDispatch* application = nullptr;
+    IDispatch* session_object = nullptr;
+    if (app != nullptr) {
+      application = NewApplicationObject(app->state(), &env, std::chrono::steady_clock::now() + options.timeout);
+      engine.DefineObject("Application", application);
+      if (turn != nullptr) {
+        session_object = NewSessionObject(session);
+        engine.DefineObject("Session", session_object);
+      }
+    }
+    if (new_session) {
+      EventObjects with{application, session_object, objects.request(), objects.response(), objects.server()};
+      app->SessionStarted(with);
+    }
     outcome = engine.Run(page);
     objects.EndPage();
     engine.SetOutput(nullptr);
     env.stop = nullptr;
+    if (app != nullptr) app->state().ReleaseLocks(&env);
+    if (application != nullptr) application->Release();
+    if (session_object != nullptr) session_object->Release();
+    cookies = SetCookieHeaders(env.response_cookies);
   }
+  if (turn != nullptr) {
+    SessionRecord record;
+    record.id = session.id;
+    record.timeout_seconds = session.timeout_seconds;
+    record.data = session.values.Serialise();
+    app->sessions().Save(record);
+    if (session.abandoned) app->sessions().End(session.id);
+    turn.reset();
+    if (new_session && !session.abandoned) cookies.insert(cookies.begin(), SessionCookie(session.id, request.secure));
+  }
+  RenderResult finished = Finish(std::move(result), outcome, page_path);
+  for (const std::string& c : cookies) finished.response.headers.emplace_back("Set-Cookie", c);
+  return finished;
+}
+
+RenderResult Finish(RenderResult result, const ScriptOutcome& outcome, const std::string& page_path) {
   switch (outcome.kind) {
     case ScriptOutcome::Kind::kCompleted:
     case ScriptOutcome::Kind::kStopped:
@@ -140,9 +221,14 @@ std::string ErrorPage(int status, const std::string& title, const std::string& m
 }
 
 RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options) {
+  return RenderPage(site, request, options, nullptr);
+}
+
+RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
+                        WebApplication* app) {
   ComScope com;
   try {
-    return Run(site, request, options);
+    return Run(site, request, options, app);
   } catch (const std::exception& e) {
     return Failure(500, "Internal Server Error", std::string("the host failed: ") + e.what(), request.url_path);
   } catch (...) {

@@ -34,6 +34,14 @@ struct RenderResult {
 // initialises it for the call if not.
 RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options);
 
+class WebApplication;
+// The same within the application `app` of the site (null: none): the page
+// sees Application and, when its script names Session, runs in the session
+// of its cookie (a new one when the cookie names none that lives, with
+// Session_OnStart first and the cookie set on the response).
+RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
+                        WebApplication* app);
+
 // The HTML page of a failure: status line as the title, then the message
 // and the place, each HTML-escaped.
 std::string ErrorPage(int status, const std::string& title, const std::string& message,
