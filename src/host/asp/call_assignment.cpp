@@ -40,6 +40,25 @@ struct Edit {
   std::string text;
 };
 
+// True when an assignment operator (=, +=, ...) or a postfix ++ or --
+// (on the same line) starts at `k`, after blanks.
+bool AssignmentFollows(std::string_view code, size_t k) {
+  const size_t n = code.size();
+  bool newline = false;
+  while (k < n && (code[k] == ' ' || code[k] == '\t' || code[k] == '\r' || code[k] == '\n')) {
+    newline = newline || code[k] == '\n';
+    ++k;
+  }
+  if (k >= n) return false;
+  const std::string_view rest = code.substr(k);
+  if (rest[0] == '=') return rest.size() == 1 || (rest[1] != '=' && rest[1] != '>');
+  if (!newline && (rest.substr(0, 2) == "++" || rest.substr(0, 2) == "--")) return true;
+  for (const std::string_view op : {">>>=", "<<=", ">>=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="}) {
+    if (rest.substr(0, op.size()) == op) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string RewriteCallAssignments(std::string_view code) {
@@ -146,9 +165,7 @@ std::string RewriteCallAssignments(std::string_view code) {
       if (!opens.empty()) {
         const Open open = std::move(opens.back());
         opens.pop_back();
-        size_t k = i + 1;
-        while (k < n && (code[k] == ' ' || code[k] == '\t' || code[k] == '\r' || code[k] == '\n')) ++k;
-        const bool assigned = k < n && code[k] == '=' && (k + 1 >= n || (code[k + 1] != '=' && code[k + 1] != '>'));
+        const bool assigned = AssignmentFollows(code, i + 1);
         if (assigned && open.call) {
           bool empty = true;
           for (size_t j = open.pos + 1; j < i; ++j) {
@@ -213,8 +230,9 @@ duk_ret_t PutNative(duk_context* ctx) {
   return 1;
 }
 
-// Drops the latest note; answers whether there was one (left on the stack).
-bool PopPending(duk_context* ctx) {
+// Pushes the latest note (dropping it unless `keep`); answers whether there
+// was one.
+bool PopPending(duk_context* ctx, bool keep = false) {
   duk_push_global_stash(ctx);
   duk_get_prop_string(ctx, -1, kPendingKey);
   const duk_size_t length = duk_get_length(ctx, -1);
@@ -223,8 +241,10 @@ bool PopPending(duk_context* ctx) {
     return false;
   }
   duk_get_prop_index(ctx, -1, static_cast<duk_uarridx_t>(length - 1));
-  duk_push_uint(ctx, static_cast<duk_uint_t>(length - 1));
-  duk_put_prop_string(ctx, -3, "length");
+  if (!keep) {
+    duk_push_uint(ctx, static_cast<duk_uint_t>(length - 1));
+    duk_put_prop_string(ctx, -3, "length");
+  }
   duk_remove(ctx, -2);
   duk_remove(ctx, -2);
   return true;
@@ -237,7 +257,7 @@ duk_ret_t GuardSet(duk_context* ctx) {
                    "invalid assignment: only an automation object's member can be assigned through a call");
 }
 
-duk_ret_t GuardGet(duk_context*) { return 0; }
+duk_ret_t GuardGet(duk_context* ctx) { return GuardSet(ctx); }
 
 }  // namespace
 
@@ -258,8 +278,8 @@ void InstallCallAssignment(duk_context* ctx) {
   duk_pop_2(ctx);
 }
 
-duk_idx_t PushPendingPut(duk_context* ctx) {
-  if (!PopPending(ctx)) {
+duk_idx_t PushPendingPut(duk_context* ctx, bool keep) {
+  if (!PopPending(ctx, keep)) {
     return duk_error(ctx, DUK_ERR_REFERENCE_ERROR, "invalid assignment to a call");
   }
   const duk_idx_t entry = duk_get_top_index(ctx);

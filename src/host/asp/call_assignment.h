@@ -1,4 +1,5 @@
-// Assignment to a call: `Session("user") = name`, `Response.Cookies("a")("k") = v`.
+// Assignment to a call: `Session("user") = name`, `Response.Cookies("a")("k") = v`,
+// and the compound forms (`Application("n") += 1`, `Session("n")++`).
 //
 // Classic pages assign to the result of a call; to their host that is a
 // property put with the call's arguments on the called object. ECMAScript
@@ -34,8 +35,11 @@ std::string RewriteCallAssignments(std::string_view code);
 void InstallCallAssignment(duk_context* ctx);
 
 // For the bridge's set trap on kPutKey: pushes the member name noted by the
-// latest __quill_put, then its arguments; answers how many arguments. Raises
-// an engine error when nothing was noted. Engine frame.
-duk_idx_t PushPendingPut(duk_context* ctx);
+// latest __quill_put, then its arguments, and forgets the note (`keep`: the
+// get trap of a compound assignment such as `Application("n") += 1` or
+// `Session("n")++`, which reads first and leaves the note to the put).
+// Answers how many arguments. Raises an engine error when nothing was
+// noted. Engine frame.
+duk_idx_t PushPendingPut(duk_context* ctx, bool keep = false);
 
 }  // namespace quill::asp

@@ -768,6 +768,29 @@ duk_ret_t MemberCall(duk_context* ctx) {
   return Finish(ctx, rc);
 }
 
+// `X(args) = value` and `X.Name(args) = value` (see call_assignment.h): a
+// property put (or, for the read of a compound assignment, get) with the
+// arguments noted by __quill_put, which the trap pushed at `first` (the
+// member's name, then `count` arguments). A put's value is at 2.
+int PutThroughCall(duk_context* ctx, DispatchBridge* b, DispatchBridge::Ref& ref, uint32_t id,
+                   duk_idx_t first, duk_idx_t count, bool put) {
+  duk_size_t n = 0;
+  const char* member = duk_get_lstring(ctx, first, &n);
+  const std::string name(member != nullptr ? member : "", n);
+  DISPID dispid = DISPID_UNKNOWN;
+  if (name.empty()) {
+    dispid = ResolveSelf(ref);
+  } else {
+    dispid = Resolve(ref, name);
+    if (dispid == DISPID_UNKNOWN) {
+      b->PushError(DISP_E_UNKNOWNNAME, StandardDescription(DISP_E_UNKNOWNNAME, DukToUtf8(name)));
+      return -1;
+    }
+  }
+  return InvokeMember(ctx, b, id, dispid, put ? DISPATCH_PROPERTYPUT : DISPATCH_PROPERTYGET, first + 1, count,
+                      put ? 2 : -1, name.empty() ? std::string_view("default member") : std::string_view(name));
+}
+
 // get(target, key, receiver)
 duk_ret_t TrapGet(duk_context* ctx) {
   DispatchBridge* b = DispatchBridge::Of(ctx);
@@ -784,6 +807,11 @@ duk_ret_t TrapGet(duk_context* ctx) {
   duk_size_t n = 0;
   const char* key = duk_get_lstring(ctx, 1, &n);
   const std::string_view name(key != nullptr ? key : "", n);
+  // The read of a compound assignment to a call: the noted arguments stay
+  // for the put that follows. Nothing in this frame owns anything yet.
+  const bool through_call = name == kPutKey;
+  const duk_idx_t first = duk_get_top(ctx);
+  const duk_idx_t count = through_call ? PushPendingPut(ctx, true) : 0;
   const int rc = [&]() noexcept -> int {
     try {
       DispatchBridge::Ref* ref = b->Find(id, DispatchBridge::RefKind::Object);
@@ -791,6 +819,7 @@ duk_ret_t TrapGet(duk_context* ctx) {
         b->PushError(E_UNEXPECTED, "the automation object has been released");
         return -1;
       }
+      if (through_call) return PutThroughCall(ctx, b, *ref, id, first, count, false);
       const DISPID dispid = Resolve(*ref, name);
       if (dispid == DISPID_UNKNOWN) {
         if (name == "toString" || name == "valueOf") {
@@ -833,29 +862,6 @@ duk_ret_t TrapGet(duk_context* ctx) {
   return Finish(ctx, rc);
 }
 
-// `X(args) = value` and `X.Name(args) = value` (see call_assignment.h): a
-// property put with the arguments noted by __quill_put, which the trap
-// pushed at `first` (the member's name, then `count` arguments). The value
-// is at 2.
-int PutThroughCall(duk_context* ctx, DispatchBridge* b, DispatchBridge::Ref& ref, uint32_t id,
-                   duk_idx_t first, duk_idx_t count) {
-  duk_size_t n = 0;
-  const char* member = duk_get_lstring(ctx, first, &n);
-  const std::string name(member != nullptr ? member : "", n);
-  DISPID dispid = DISPID_UNKNOWN;
-  if (name.empty()) {
-    dispid = ResolveSelf(ref);
-  } else {
-    dispid = Resolve(ref, name);
-    if (dispid == DISPID_UNKNOWN) {
-      b->PushError(DISP_E_UNKNOWNNAME, StandardDescription(DISP_E_UNKNOWNNAME, DukToUtf8(name)));
-      return -1;
-    }
-  }
-  return InvokeMember(ctx, b, id, dispid, DISPATCH_PROPERTYPUT, first + 1, count, 2,
-                      name.empty() ? std::string_view("default member") : std::string_view(name));
-}
-
 // set(target, key, value, receiver)
 duk_ret_t TrapSet(duk_context* ctx) {
   DispatchBridge* b = DispatchBridge::Of(ctx);
@@ -880,7 +886,7 @@ duk_ret_t TrapSet(duk_context* ctx) {
         b->PushError(E_UNEXPECTED, "the automation object has been released");
         return -1;
       }
-      if (through_call) return PutThroughCall(ctx, b, *ref, id, first, count);
+      if (through_call) return PutThroughCall(ctx, b, *ref, id, first, count, true);
       const DISPID dispid = Resolve(*ref, name);
       if (dispid == DISPID_UNKNOWN) {
         b->PushError(DISP_E_UNKNOWNNAME, StandardDescription(DISP_E_UNKNOWNNAME, DukToUtf8(name)));
