@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <fstream>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -76,7 +77,7 @@ class SessionTest : public ::testing::Test {
   }
   void TearDown() override { Stop(); }
 
-  void Start() {
+  void Start(size_t max_sessions = 10000) {
     ServeOptions options;
     options.root = site_.root();
     options.port = 0;
@@ -87,6 +88,7 @@ class SessionTest : public ::testing::Test {
     options.application.sessions.timeout = std::chrono::seconds(1);
     options.application.sessions.sweep_interval = std::chrono::milliseconds(100);
     options.application.sessions.max_session_bytes = 16u << 10;
+    options.application.sessions.max_sessions = max_sessions;
     server_ = std::make_unique<PageServer>(options);
     port_ = server_->Bind();
     thread_ = std::thread([this] { server_->Serve(); });
@@ -246,6 +248,55 @@ TEST_F(SessionTest, GlobalAsaChangeRestartsTheApplication) {
   // An error in an event stops nothing.
   site_.Write("global.asa", "<script runat=server>function Application_OnStart() { throw new Error('x'); }</script>");
   EXPECT_EQ(Body(jar, "/plain.asp"), "200 no session here");
+}
+
+// VmRSS of this process in kB.
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+TEST_F(SessionTest, CapAndExpiryKeepMemoryFlat) {
+  CookieJar jar;
+  EXPECT_EQ(Body(jar, "/plain.asp"), "200 no session here");  // serving: a stop now is not lost
+  Stop();
+  site_.Write("global.asa",
+              "<script language=\"JScript\" runat=\"server\">\n"
+              "function Session_OnStart() { Application.Lock(); Application(\"started\")++; Application.Unlock(); }\n"
+              "function Session_OnEnd() { Application.Lock(); Application(\"ended\")++; Application.Unlock(); }\n"
+              "function Application_OnStart() { Application(\"started\") = 0; Application(\"ended\") = 0; }\n"
+              "</script>\n");
+  site_.Write("counts.asp", "<%= Application(\"started\") %>/<%= Application(\"ended\") %>");
+  site_.Write("new.asp", "<% Session(\"payload\") = [Session.SessionID, {when: new Date()}]; %>ok");
+  Start(/*max_sessions=*/100);
+  auto round = [this] {
+    auto client = Client();
+    for (int i = 0; i < 500; ++i) {
+      auto r = client.Get("/new.asp");  // no cookie: a new session each time
+      if (!r || r->status != 200) {
+        ADD_FAILURE() << "request " << i << " failed";
+        return;
+      }
+    }
+  };
+  round();
+  const long warm_kb = ResidentKb();
+  for (int i = 0; i < 3; ++i) round();
+  // Over the cap the oldest idle sessions ended, each with Session_OnEnd.
+  const std::string counts = Body(jar, "/counts.asp");
+  const int started = std::atoi(counts.c_str() + 4);
+  const int ended = std::atoi(counts.c_str() + counts.find('/') + 1);
+  EXPECT_EQ(started, 2000) << counts;
+  EXPECT_GE(ended, 2000 - 100) << counts;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1600));  // past the timeout
+  EXPECT_EQ(Body(jar, "/counts.asp"), "200 2000/2000");
+  const long end_kb = ResidentKb();
+  std::printf("session soak: VmRSS %ld kB after warm-up, %ld kB after 1500 more sessions\n", warm_kb, end_kb);
+  EXPECT_LE(end_kb - warm_kb, 4096);
 }
 
 }  // namespace
