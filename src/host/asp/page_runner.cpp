@@ -221,7 +221,12 @@ std::string ErrorPage(int status, const std::string& title, const std::string& m
 }
 
 RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options) {
-  return RenderPage(site, request, options, nullptr);
+  // One request, but a whole application: global.asa runs, and a page that
+  // uses Session or Application works as it would when served.
+  WebApplication app(site, ApplicationSettings{});
+  RenderResult result = RenderPage(site, request, options, &app);
+  app.Shutdown();
+  return result;
 }
 
 RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,

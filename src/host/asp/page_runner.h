@@ -29,7 +29,8 @@ struct RenderResult {
   std::string error;
 };
 
-// Runs the page `request.url_path` of `site`. The calling thread may have
+// Runs the page `request.url_path` of `site`, in an application of its own
+// that starts and ends with the call. The calling thread may have
 // initialised the automation runtime already (CoInitializeEx); the runner
 // initialises it for the call if not.
 RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options);

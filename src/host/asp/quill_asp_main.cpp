@@ -49,7 +49,6 @@
 #include "host/asp/http_host.h"
 #include "host/asp/module_census.h"
 #include "host/asp/page_runner.h"
-#include "host/asp/web_application.h"
 #include "platform/olert/olert.h"
 
 namespace {
@@ -158,11 +157,7 @@ int Render(Args args) {
     request.form = form;
     request.body = quill::asp::BuildUrlEncoded(form);
   }
-  // One request, but a whole application: global.asa runs, and a page that
-  // uses Session or Application works as it would when served.
-  quill::asp::WebApplication app(site, quill::asp::ApplicationSettings{});
-  const quill::asp::RenderResult result = quill::asp::RenderPage(site, request, options, &app);
-  app.Shutdown();
+  const quill::asp::RenderResult result = quill::asp::RenderPage(site, request, options);
   const quill::asp::PageResponse& r = result.response;
   if (headers) {
     std::cout << "Status: " << r.status << " " << r.reason << "\r\n";
