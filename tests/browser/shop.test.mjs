@@ -131,6 +131,8 @@ async function main() {
   const sessionCookie = (await page.context().cookies()).find((c) => c.name === 'QuillSessionID');
   assert.ok(sessionCookie && sessionCookie.httpOnly && sessionCookie.sameSite === 'Lax', 'the session cookie');
   await screenshot('customers-recent');
+  await page.locator('#recent a', { hasText: 'Grace Hopper' }).click();
+  await page.waitForURL(/customer\.asp\?id=3$/);
   ok('recently viewed customers come from the session, page views from the application');
 
   // 3. Edit an order in the form and save it.
