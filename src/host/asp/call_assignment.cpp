@@ -62,14 +62,11 @@ bool AssignmentFollows(std::string_view code, size_t k) {
 }  // namespace
 
 std::string RewriteCallAssignments(std::string_view code) {
-  if (code.find('=') == std::string_view::npos || code.find('(') == std::string_view::npos) {
-    return std::string(code);
-  }
+  if (code.find('(') == std::string_view::npos) return std::string(code);
   std::vector<Edit> edits;
   std::vector<Open> opens;
   Token prev = Token::kNone;
   Token before_prev = Token::kNone;
-  size_t prev_start = 0;   // start of the latest identifier
   size_t prev_dot = 0;     // position of the latest '.'
   std::string prev_word;
   auto note = [&](Token t) {
@@ -132,7 +129,6 @@ std::string RewriteCallAssignments(std::string_view code) {
         note(Token::kNumber);
       } else {
         note(IsKeyword(word) ? Token::kKeyword : Token::kIdent);
-        prev_start = start;
         prev_word = std::string(word);
       }
       continue;
@@ -154,7 +150,6 @@ std::string RewriteCallAssignments(std::string_view code) {
       if (prev == Token::kIdent && before_prev == Token::kDot) {
         open.member_dot = prev_dot;
         open.member = prev_word;
-        (void)prev_start;
       }
       opens.push_back(std::move(open));
       ++i;

@@ -117,6 +117,7 @@ TEST(PageBlocks, AssignmentToACallBecomesAPropertyPut) {
             "Response.Cookies(\"p\")[__quill_put(\"\", k)] += v");
   EXPECT_EQ(RewriteCallAssignments("o.Item(f(1), 2)\n = x; o.Count()++"),
             "o[__quill_put(\"Item\", f(1), 2)]\n = x; o[__quill_put(\"Count\")]++");
+  EXPECT_EQ(RewriteCallAssignments("Application(\"n\")--"), "Application[__quill_put(\"\", \"n\")]--");
   // Comparisons, arrows, parentheses, keywords, strings, comments and
   // regular expressions stay as they are.
   for (const char* same : {"if (a(1) == 2) x = 1", "var f = (a) => 1", "(a) = 1", "while (x) = 1",
