@@ -7,10 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "host/asp/form_data.h"
+#include "host/asp/mysql_session_store.h"
+#include "host/asp/session_state.h"
 #include "site_fixture.h"
 #include "support/cookie_jar.h"
 #include "support/test_server.h"
@@ -106,6 +112,44 @@ TEST(SessionStoreDb, TwoHostProcessesShareSessions) {
   r = forged.Get(b, "/get.asp");
   ASSERT_TRUE(r);
   EXPECT_NE(r->body.substr(0, 32), "BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB");
+}
+
+TEST(SessionStoreDb, ExpiryEndsEachSessionOnceAcrossHosts) {
+  const auto settings = quill::test::TestServerFromEnv();
+  if (!settings || settings->host.empty()) GTEST_SKIP() << "no private test server over TCP";
+  const std::string store = "mysql://" + UrlEncode(settings->user) + ":" + UrlEncode(settings->password) + "@" +
+                            settings->host + ":" + std::to_string(settings->port) + "/" + settings->database;
+  std::mutex mutex;
+  std::map<std::string, int> ended;
+  auto on_end = [&](const SessionRecord& r) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++ended[r.id];
+  };
+  SessionSettings s;
+  s.timeout = std::chrono::seconds(1);
+  s.sweep_interval = std::chrono::milliseconds(50);
+  SessionManager one(s, NewMySQLSessionStore(store), on_end);
+  SessionManager two(s, NewMySQLSessionStore(store), on_end);
+  std::vector<std::string> ids;
+  for (int i = 0; i < 20; ++i) {
+    SessionRecord r;
+    auto turn = (i % 2 == 0 ? one : two).Create(&r);
+    ids.push_back(r.id);
+  }
+  // Sessions other tests left in the table end too; these are the ones counted.
+  auto all_ended = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const std::string& id : ids) {
+      if (ended.count(id) == 0) return false;
+    }
+    return true;
+  };
+  for (int waited = 0; waited < 60 && !all_ended(); ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a second end would come now
+  std::lock_guard<std::mutex> lock(mutex);
+  for (const std::string& id : ids) EXPECT_EQ(ended[id], 1) << id;
 }
 
 TEST(SessionStoreDb, UnreachableStoreIsAClearError) {
