@@ -162,10 +162,9 @@ std::string RewriteCallAssignments(std::string_view code) {
         opens.pop_back();
         const bool assigned = AssignmentFollows(code, i + 1);
         if (assigned && open.call) {
-          bool empty = true;
-          for (size_t j = open.pos + 1; j < i; ++j) {
-            if (!std::isspace(static_cast<unsigned char>(code[j]))) empty = false;
-          }
+          size_t j = open.pos + 1;
+          while (j < i && std::isspace(static_cast<unsigned char>(code[j]))) ++j;
+          const bool empty = j == i;  // no arguments (comments between the parentheses count as some)
           std::string head = "[";
           head += kPutFunction;
           head += "(\"" + open.member + "\"" + (empty ? "" : ", ");
