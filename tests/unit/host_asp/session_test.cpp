@@ -296,7 +296,12 @@ TEST_F(SessionTest, CapAndExpiryKeepMemoryFlat) {
   EXPECT_EQ(Body(jar, "/counts.asp"), "200 2000/2000");
   const long end_kb = ResidentKb();
   std::printf("session soak: VmRSS %ld kB after warm-up, %ld kB after 1500 more sessions\n", warm_kb, end_kb);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers' quarantine grows with every allocation: resident memory
+  // says nothing about leaks there; the leak checker does.
+#else
   EXPECT_LE(end_kb - warm_kb, 4096);
+#endif
 }
 
 }  // namespace
