@@ -237,6 +237,30 @@ TEST_F(SessionTest, CookiesWithKeysAndAttributes) {
   EXPECT_NE(r->body.find("more than the 4096 a browser keeps"), std::string::npos);
 }
 
+TEST_F(SessionTest, ExecutedAndStreamedPagesKeepTheSessionAndCookies) {
+  site_.Write("outer.asp", "<% Server.Execute(\"inner.asp\") %>|outer");
+  site_.Write("inner.asp", "<% Session(\"who\") = \"inner\" %>inner");
+  site_.Write("who.asp", "<% Server.Transfer(\"show.asp\") %>");
+  site_.Write("show.asp", "<%= Session(\"who\") %>");
+  site_.Write("stream.asp",
+              "<% Response.Buffer = false; Response.Cookies(\"early\") = \"1\"; Session(\"n\") = 1;\n"
+              "Response.Write(\"a\"); Response.Flush();\n"
+              "try { Response.Cookies(\"late\") = \"1\"; } catch (e) { Response.Write(\"|refused\"); } %>");
+  // A session a page run by Server.Execute starts is the request's: its
+  // cookie goes out, and a transferred page of the next request sees it.
+  CookieJar jar;
+  EXPECT_EQ(Body(jar, "/outer.asp"), "200 inner|outer");
+  EXPECT_FALSE(jar.Get("QuillSessionID").empty());
+  EXPECT_EQ(Body(jar, "/who.asp"), "200 inner");
+  // A streamed page sends its cookies with the head; one set afterwards is
+  // refused rather than lost silently.
+  CookieJar streamed;
+  EXPECT_EQ(Body(streamed, "/stream.asp"), "200 a|refused");
+  EXPECT_FALSE(streamed.Get("QuillSessionID").empty());
+  EXPECT_EQ(streamed.Get("early"), "1");
+  EXPECT_EQ(streamed.Get("late"), "");
+}
+
 TEST_F(SessionTest, GlobalAsaChangeRestartsTheApplication) {
   CookieJar jar;
   EXPECT_EQ(Body(jar, "/set.asp?name=Ann"), "200 ok");
