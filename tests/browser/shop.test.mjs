@@ -108,6 +108,8 @@ async function main() {
   assert.equal(cssStatus, 200, 'the stylesheet is served');
   await noInjectedMarkup();
   await screenshot('customers');
+  const firstViews = Number(await page.locator('#page-views').innerText());
+  assert.equal(await page.locator('#recent').count(), 0, 'nothing viewed yet');
   ok('the customer list shows every customer, names as text');
 
   // 2. Follow the link to a customer: their orders are the linked detail.
@@ -119,6 +121,19 @@ async function main() {
   assert.match(await mainText(), /Customer since\s+9 Dec 2021/);
   await screenshot('customer');
   ok('a customer page lists exactly their orders, dates formatted');
+
+  // The list remembers the customer in the session and counts page views in
+  // the application; the session cookie is HttpOnly and SameSite=Lax.
+  await page.goto(base);
+  await page.waitForSelector('#recent');
+  assert.deepEqual(await page.locator('#recent a').allInnerTexts(), ['Grace Hopper']);
+  assert.equal(Number(await page.locator('#page-views').innerText()), firstViews + 2);
+  const sessionCookie = (await page.context().cookies()).find((c) => c.name === 'QuillSessionID');
+  assert.ok(sessionCookie && sessionCookie.httpOnly && sessionCookie.sameSite === 'Lax', 'the session cookie');
+  await screenshot('customers-recent');
+  await page.locator('#recent a', { hasText: 'Grace Hopper' }).click();
+  await page.waitForURL(/customer\.asp\?id=3$/);
+  ok('recently viewed customers come from the session, page views from the application');
 
   // 3. Edit an order in the form and save it.
   await page.locator('#orders a', { hasText: '103' }).click();

@@ -20,6 +20,11 @@ orders.SQL.text =
 q.Link('orders', 'customer', 'customer_id=id');
 orders.Open();
 
+// The visitor's recently viewed customers, newest first, kept in their session.
+var seen = Number(customer('id'));
+Session('recent') = [{id: seen, name: String(customer('name'))}].concat(
+    (Session('recent') || []).filter(function (c) { return c.id !== seen; })).slice(0, 5);
+
 var deleted = IdParam(Request.QueryString, 'deleted');
 PageStart(customer('name'), 'customers');
 %>

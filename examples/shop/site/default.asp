@@ -26,6 +26,10 @@ var foot = '</tbody>\n</table>\n';
 PageStart('Customers', 'customers');
 %>
 <h1>Customers</h1>
+<% var recent = Session('recent'); if (recent) { %>
+<p class="recent" id="recent">Recently viewed:
+<% for (var i = 0; i < recent.length; ++i) { %> <a href="customer.asp?id=<%= recent[i].id %>"><%= H(recent[i].name) %></a><% } %></p>
+<% } %>
 <p class="lead"><%= list.recordcount %> customers. Pick one to see their orders; the amount spent leaves cancelled orders out.</p>
 <%= q.ContentTable('customer_list', false, head, row, foot) %>
 <% PageEnd(q); %>

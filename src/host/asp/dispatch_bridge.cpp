@@ -19,8 +19,11 @@
 #include <vector>
 
 #include "host/asp/automation_object.h"
+#include "host/asp/call_assignment.h"
 #include "host/asp/duk_internals.h"
 #include "host/asp/duk_text.h"
+#include "host/asp/script_values.h"
+#include "host/asp/value_store.h"
 
 namespace quill::asp {
 
@@ -39,6 +42,7 @@ struct DispatchBridge::Ref {
   std::unordered_map<std::string, DISPID> ids;
   bool self_resolved = false;
   DISPID self_id = DISPID_VALUE;
+  int store = -1;  // answers IID_IQuillValueStore: 1, not: 0, not asked yet: -1
 
   Ref() { VariantInit(&current); }
   ~Ref() {
@@ -434,6 +438,12 @@ void PushValue(duk_context* ctx, DispatchBridge* b, const VARIANT* v) noexcept {
     case VT_BSTR: PushString(ctx, v->bstrVal); return;
     case VT_DISPATCH: PushDispatch(ctx, b, v->pdispVal); return;
     case VT_UNKNOWN: {
+      if (PackedValue* packed = PackedValue::From(v->punkVal)) {
+        packed->Release();  // *v holds it while its text is read
+        duk_push_lstring(ctx, packed->text().data(), packed->text().size());
+        UnpackTop(ctx);
+        return;
+      }
       IDispatch* object = nullptr;
       if (v->punkVal != nullptr &&
           SUCCEEDED(v->punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&object))) &&
@@ -566,6 +576,43 @@ DISPID ResolveSelf(DispatchBridge::Ref& ref) {
   return ref.self_id;
 }
 
+// True when the object of `ref` keeps what is put into it beyond the page.
+bool IsStore(DispatchBridge::Ref& ref) {
+  if (ref.store < 0) {
+    void* p = nullptr;
+    ref.store = SUCCEEDED(ref.object->QueryInterface(IID_IQuillValueStore, &p)) && p != nullptr ? 1 : 0;
+    if (p != nullptr) static_cast<IUnknown*>(p)->Release();
+  }
+  return ref.store == 1;
+}
+
+// A JScript array or plain object: what a store keeps packed.
+bool IsStructure(duk_context* ctx, DispatchBridge* b, duk_idx_t index) noexcept {
+  if (!duk_is_object(ctx, index) || duk_is_function(ctx, index) || RefIdAt(ctx, index) != 0) return false;
+  duk_push_heapptr(ctx, b->date_constructor());
+  const bool is_date = duk_instanceof(ctx, index, -1) != 0;
+  duk_pop(ctx);
+  return !is_date;
+}
+
+// *out becomes the packed form of the structure at `index`; false with an
+// error pushed when it cannot be packed.
+bool PackValue(duk_context* ctx, duk_idx_t index, VARIANT* out) {
+  const duk_idx_t absolute = duk_normalize_index(ctx, index);
+  auto body = [absolute](duk_context* c) noexcept -> duk_ret_t {
+    PushPackedText(c, absolute);
+    return 1;
+  };
+  if (SafeRun(ctx, body, 0, 1) != DUK_EXEC_SUCCESS) return false;
+  duk_size_t n = 0;
+  const char* p = duk_get_lstring(ctx, -1, &n);
+  VariantClear(out);
+  out->vt = VT_UNKNOWN;
+  out->punkVal = PackedValue::Create(std::string(p, n));
+  duk_pop(ctx);
+  return true;
+}
+
 // Invokes member `dispid` of object `id` with the script values at
 // [first, first + count) as arguments and, when put_index >= 0, the value
 // there as the property put's value. Leaves the result (or, on failure, an
@@ -590,7 +637,10 @@ int InvokeMember(duk_context* ctx, DispatchBridge* b, uint32_t id, DISPID dispid
     VariantList args(total);
     // rgvarg holds the put value first (it is the named argument), then the
     // positional arguments last to first.
-    if (put && !b->ToVariant(put_index, &args.items[0])) return -1;
+    if (put && !(IsStore(*ref) && IsStructure(ctx, b, put_index) ? PackValue(ctx, put_index, &args.items[0])
+                                                                 : b->ToVariant(put_index, &args.items[0]))) {
+      return -1;
+    }
     for (duk_idx_t i = 0; i < count; ++i) {
       VARIANT* slot = &args.items[total - 1 - static_cast<size_t>(i)];
       if (!b->ToVariant(first + i, slot)) return -1;
@@ -718,6 +768,29 @@ duk_ret_t MemberCall(duk_context* ctx) {
   return Finish(ctx, rc);
 }
 
+// `X(args) = value` and `X.Name(args) = value` (see call_assignment.h): a
+// property put (or, for the read of a compound assignment, get) with the
+// arguments noted by __quill_put, which the trap pushed at `first` (the
+// member's name, then `count` arguments). A put's value is at 2.
+int PutThroughCall(duk_context* ctx, DispatchBridge* b, DispatchBridge::Ref& ref, uint32_t id,
+                   duk_idx_t first, duk_idx_t count, bool put) {
+  duk_size_t n = 0;
+  const char* member = duk_get_lstring(ctx, first, &n);
+  const std::string name(member != nullptr ? member : "", n);
+  DISPID dispid = DISPID_UNKNOWN;
+  if (name.empty()) {
+    dispid = ResolveSelf(ref);
+  } else {
+    dispid = Resolve(ref, name);
+    if (dispid == DISPID_UNKNOWN) {
+      b->PushError(DISP_E_UNKNOWNNAME, StandardDescription(DISP_E_UNKNOWNNAME, DukToUtf8(name)));
+      return -1;
+    }
+  }
+  return InvokeMember(ctx, b, id, dispid, put ? DISPATCH_PROPERTYPUT : DISPATCH_PROPERTYGET, first + 1, count,
+                      put ? 2 : -1, name.empty() ? std::string_view("default member") : std::string_view(name));
+}
+
 // get(target, key, receiver)
 duk_ret_t TrapGet(duk_context* ctx) {
   DispatchBridge* b = DispatchBridge::Of(ctx);
@@ -734,6 +807,11 @@ duk_ret_t TrapGet(duk_context* ctx) {
   duk_size_t n = 0;
   const char* key = duk_get_lstring(ctx, 1, &n);
   const std::string_view name(key != nullptr ? key : "", n);
+  // The read of a compound assignment to a call: the noted arguments stay
+  // for the put that follows. Nothing in this frame owns anything yet.
+  const bool through_call = name == kPutKey;
+  const duk_idx_t first = duk_get_top(ctx);
+  const duk_idx_t count = through_call ? PushPendingPut(ctx, true) : 0;
   const int rc = [&]() noexcept -> int {
     try {
       DispatchBridge::Ref* ref = b->Find(id, DispatchBridge::RefKind::Object);
@@ -741,6 +819,7 @@ duk_ret_t TrapGet(duk_context* ctx) {
         b->PushError(E_UNEXPECTED, "the automation object has been released");
         return -1;
       }
+      if (through_call) return PutThroughCall(ctx, b, *ref, id, first, count, false);
       const DISPID dispid = Resolve(*ref, name);
       if (dispid == DISPID_UNKNOWN) {
         if (name == "toString" || name == "valueOf") {
@@ -796,6 +875,10 @@ duk_ret_t TrapSet(duk_context* ctx) {
   duk_size_t n = 0;
   const char* key = duk_get_lstring(ctx, 1, &n);
   const std::string_view name(key != nullptr ? key : "", n);
+  const bool through_call = name == kPutKey;
+  const duk_idx_t first = duk_get_top(ctx);
+  // Nothing in this frame owns anything yet: the engine may raise here.
+  const duk_idx_t count = through_call ? PushPendingPut(ctx) : 0;
   const int rc = [&]() noexcept -> int {
     try {
       DispatchBridge::Ref* ref = b->Find(id, DispatchBridge::RefKind::Object);
@@ -803,6 +886,7 @@ duk_ret_t TrapSet(duk_context* ctx) {
         b->PushError(E_UNEXPECTED, "the automation object has been released");
         return -1;
       }
+      if (through_call) return PutThroughCall(ctx, b, *ref, id, first, count, true);
       const DISPID dispid = Resolve(*ref, name);
       if (dispid == DISPID_UNKNOWN) {
         b->PushError(DISP_E_UNKNOWNNAME, StandardDescription(DISP_E_UNKNOWNNAME, DukToUtf8(name)));
@@ -1300,6 +1384,8 @@ duk_ret_t DispatchBridge::Install(duk_context* ctx, void* udata) {
   b->date_get_time_ = heap_object(kGetTimeKey);
   b->to_primitive_ = heap_object(kToPrimitiveKey);
   duk_pop(ctx);  // the stash
+  InstallCallAssignment(ctx);
+  InstallScriptValues(ctx);
   return 0;
 }
 

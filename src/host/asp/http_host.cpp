@@ -2,6 +2,7 @@
 #include "host/asp/http_host.h"
 
 #include <httplib.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 
 #include "host/asp/access_log.h"
 #include "host/asp/form_data.h"
+#include "host/asp/mysql_session_store.h"
 #include "host/asp/page_cache.h"
 #include "host/asp/response_stream.h"
 #include "platform/olert/olert.h"
@@ -185,7 +187,12 @@ void ApplyForwarding(const httplib::Request& req, const std::vector<std::string>
 }  // namespace
 
 PageServer::PageServer(const ServeOptions& options)
-    : options_(options), site_(options.root), server_(std::make_unique<SocketServer>()),
+    : options_(options),
+      site_(options.root),
+      app_(std::make_unique<WebApplication>(
+          site_, options.application,
+          options.session_store.empty() ? nullptr : NewMySQLSessionStore(options.session_store))),
+      server_(std::make_unique<SocketServer>()),
       cache_(std::make_unique<PageCache>()) {
   options_.page.debug = options_.debug;
   options_.page.cache = cache_.get();
@@ -259,7 +266,10 @@ int PageServer::Bind() {
   return port;
 }
 
-void PageServer::Serve() { server_->listen_after_bind(); }
+void PageServer::Serve() {
+  server_->listen_after_bind();
+  app_->Shutdown();
+}
 
 void PageServer::Stop() { server_->stop(); }
 
@@ -282,9 +292,13 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
     workers_->Submit([this, channel, page, status] {
       RenderResult result;
       try {
-        result = status == 0 ? RenderPage(site_, *page, options_.page, channel.get())
+        // A request of a session that another request of it is running
+        // waits here for its turn, holding this page thread (not the
+        // connection thread) until then; the other ends within its script
+        // timeout or once its client is gone.
+        result = status == 0 ? RenderPage(site_, *page, options_.page, app_.get(), channel.get())
                              : RenderStatusPage(site_, *page, options_.page, status, "Not Found",
-                                                "There is no such page.", channel.get());
+                                                "There is no such page.", channel.get(), app_.get());
       } catch (const std::exception& e) {
         result.response.status = 500;
         result.error = e.what();
@@ -361,6 +375,10 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
       page->query = ParseUrlEncoded(page->query_string);
       page->remote_addr = req.remote_addr;
       page->remote_port = req.remote_port;
+      // The cookies too: the error page may use the client's session.
+      for (const auto& [name, value] : req.headers) {
+        if (strcasecmp(name.c_str(), "Cookie") == 0) page->headers.emplace_back(name, value);
+      }
       ApplyForwarding(req, options_.trusted_proxies, *page);
       access.remote_addr = page->remote_addr;
       run_page(page, 404);

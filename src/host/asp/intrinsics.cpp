@@ -265,6 +265,12 @@ NameValueList ServerVariables(const PageEnvironment& env) {
 
 // --- Request -----------------------------------------------------------------------
 
+NameValueList DecodedCookies(const NameValueList& headers) {
+  NameValueList cookies = ParseCookies(headers);
+  for (auto& kv : cookies) kv.second = UrlDecode(kv.second);
+  return cookies;
+}
+
 class RequestObject final : public AutomationObject {
  public:
   explicit RequestObject(const PageEnvironment& env)
@@ -274,7 +280,8 @@ class RequestObject final : public AutomationObject {
                                         : std::string())),
         query_(new RequestCollection("Request.QueryString", env.request->query, env.request->query_string)),
         vars_(new RequestCollection("Request.ServerVariables", ServerVariables(env), std::string())),
-        cookies_(new RequestCollection("Request.Cookies", {}, std::string())),
+        cookies_(new RequestCollection("Request.Cookies", DecodedCookies(env.request->headers), std::string())),
+        cookie_jar_(NewRequestCookies(ParseCookies(env.request->headers))),
         total_bytes_(env.request->body.size()),
         body_(env.request->body) {}
 
@@ -283,6 +290,7 @@ class RequestObject final : public AutomationObject {
     query_->Release();
     vars_->Release();
     cookies_->Release();
+    cookie_jar_->Release();
   }
 
  protected:
@@ -319,7 +327,27 @@ class RequestObject final : public AutomationObject {
       case 1: collection = form_; break;
       case 2: collection = query_; break;
       case 3: collection = vars_; break;
-      case 4: collection = cookies_; break;
+      case 4: {
+        // Request.Cookies("a") is the cookie, with its keys.
+        if (args.count() == 0) {
+          SetResultDispatch(result, cookie_jar_);
+          return;
+        }
+        VARIANT name;
+        VariantInit(&name);
+        VariantCopy(&name, &args.at(0));
+        DISPPARAMS params{&name, nullptr, 1, 0};
+        EXCEPINFO excep{};
+        const HRESULT hr = cookie_jar_->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, result,
+                                               &excep, nullptr);
+        VariantClear(&name);
+        const std::string why = BstrToUtf8(excep.bstrDescription);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrHelpFile);
+        if (FAILED(hr)) throw AutomationError(hr, why.empty() ? "Request.Cookies failed" : why);
+        return;
+      }
       case 5:
         SetResultInt(result, static_cast<int32_t>(std::min<size_t>(total_bytes_, 0x7FFFFFFF)));
         return;
@@ -339,7 +367,8 @@ class RequestObject final : public AutomationObject {
   RequestCollection* form_;
   RequestCollection* query_;
   RequestCollection* vars_;
-  RequestCollection* cookies_;
+  RequestCollection* cookies_;  // decoded, for Request(name)
+  IDispatch* cookie_jar_;       // Request.Cookies
   size_t total_bytes_;
   const std::string& body_;
   size_t read_offset_ = 0;  // what BinaryRead has handed out
@@ -362,7 +391,8 @@ class ResponseObject final : public AutomationObject {
     static const Member kMembers[] = {{u"Write", 1},       {u"End", 2},     {u"Redirect", 3},
                                       {u"ContentType", 4}, {u"Status", 5},  {u"AddHeader", 6},
                                       {u"Clear", 7},       {u"Flush", 8},   {u"Charset", 9},
-                                      {u"Buffer", 10},     {u"IsClientConnected", 11}};
+                                      {u"Buffer", 10},     {u"IsClientConnected", 11},
+                                      {u"Cookies", 12}};
     return kMembers;
   }
 
@@ -484,6 +514,16 @@ class ResponseObject final : public AutomationObject {
       case 11:  // IsClientConnected
         RequireRead(flags, "");
         SetResultBool(result, env_.writer == nullptr || env_.writer->client_connected());
+        return;
+      case 12:  // Cookies
+        if (put) {
+          HeadOpen("Response.Cookies");
+          PutResponseCookie(env_.response_cookies, args);
+        } else if (args.count() > 0 && !args.Missing(0)) {
+          SetResultDispatch(result, ResponseCookieNamed(env_.response_cookies, args.Text(0, "Response.Cookies")));
+        } else {
+          SetResultDispatch(result, AsDispatch(env_.response_cookies));
+        }
         return;
     }
   }
@@ -669,7 +709,8 @@ HRESULT CallByName(IDispatch* object, const char16_t* name, VARIANT* args, UINT 
 // ---------------------------------------------------------------------------
 // PageObjects
 
-PageObjects::PageObjects(PageEnvironment& env) {
+PageObjects::PageObjects(PageEnvironment& env) : env_(env) {
+  env.response_cookies = NewResponseCookies();
   request_ = new RequestObject(env);
   response_ = new ResponseObject(env);
   server_ = new ServerObject(env, *this);
@@ -682,6 +723,8 @@ PageObjects::~PageObjects() {
   server_->Release();
   response_->Release();
   request_->Release();
+  AsDispatch(env_.response_cookies)->Release();
+  env_.response_cookies = nullptr;
 }
 
 IDispatch* PageObjects::CreateObject(const std::string& progid) {

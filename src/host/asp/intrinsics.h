@@ -21,6 +21,7 @@
 
 #include "host/asp/automation_object.h"
 #include "host/asp/last_error.h"
+#include "host/asp/cookies.h"
 #include "host/asp/page_request.h"
 #include "host/asp/response_stream.h"
 #include "host/asp/site_root.h"
@@ -47,6 +48,7 @@ struct PageEnvironment {
   // Raises AutomationError when it cannot be run or fails.
   std::function<void(const std::string& virtual_path)> execute;
   const LastError* last_error = nullptr;  // in an error page: what failed
+  ResponseCookies* response_cookies = nullptr;  // Response.Cookies, owned by PageObjects
 };
 
 // The intrinsic objects of one page.
@@ -75,6 +77,7 @@ class PageObjects {
   void EndPage();
 
  private:
+  PageEnvironment& env_;
   IDispatch* request_ = nullptr;
   IDispatch* response_ = nullptr;
   IDispatch* server_ = nullptr;

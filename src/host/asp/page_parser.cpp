@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "base/utf8.h"
+#include "host/asp/call_assignment.h"
 
 namespace quill::asp {
 
@@ -100,7 +101,7 @@ class ProgramBuilder {
   // lines; then starts a fresh line at the position after it.
   void Code(int file, int line, std::string_view code) {
     NewLine({file, line});
-    for (const char c : code) {
+    for (const char c : RewriteCallAssignments(code)) {
       if (c == '\n') {
         NewLine({file, ++line});
       } else {

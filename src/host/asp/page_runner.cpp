@@ -10,6 +10,7 @@
 #include "host/asp/page_cache.h"
 #include "host/asp/page_parser.h"
 #include "host/asp/script_engine.h"
+#include "host/asp/web_application.h"
 
 namespace quill::asp {
 
@@ -88,6 +89,99 @@ struct RunContext {
   // Where an executed page failed, so that its caller's failure names the
   // place in the page that went wrong.
   std::optional<LastError> executed_failure;
+  // The application and, once a page of the request names Session, its
+  // session: the turn is held until the request has ended, so that requests
+  // of one session run one at a time.
+  WebApplication* app = nullptr;
+  std::unique_ptr<SessionManager::Turn> turn{};
+  ActiveSession session{};
+  bool new_session = false;
+  std::string session_cookie{};  // Set-Cookie value not yet sent
+};
+
+// True when the program names Session as a word of its own: such a page
+// runs in a session; any other sends no session cookie.
+bool NamesSession(const std::string& script) {
+  auto ident = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+  };
+  for (size_t at = script.find("Session"); at != std::string::npos; at = script.find("Session", at + 7)) {
+    if ((at == 0 || !ident(script[at - 1])) && (at + 7 >= script.size() || !ident(script[at + 7]))) return true;
+  }
+  return false;
+}
+
+std::string SessionCookie(const std::string& id, bool secure) {
+  return std::string(kSessionCookie) + "=" + id + "; Path=/; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : "");
+}
+
+// Joins the session of the request's cookie (a new one when it names none
+// that lives) when `page` is the first of the request to name Session.
+// Answers true when the session is new: Session_OnStart is then due.
+bool EnterSession(RunContext& run, const CompiledPage& page) {
+  if (run.app == nullptr || run.turn != nullptr || !NamesSession(page.script)) return false;
+  SessionRecord record;
+  for (const auto& [name, value] : ParseCookies(run.request.headers)) {
+    if (name == kSessionCookie && IsSessionIdForm(value)) {
+      run.turn = run.app->sessions().Open(value, &record);
+      break;
+    }
+  }
+  if (record.id.empty()) {
+    run.turn.reset();
+    run.turn = run.app->sessions().Create(&record);
+    run.new_session = true;
+    run.session_cookie = SessionCookie(record.id, run.request.https);
+  }
+  run.session.id = record.id;
+  run.session.timeout_seconds = record.timeout_seconds;
+  run.session.max_bytes = run.app->settings().sessions.max_session_bytes;
+  if (!record.data.empty() && !run.session.values.Parse(record.data)) run.session.values.Clear();
+  return run.new_session;
+}
+
+// Stores the session of the request, if it has one, and lets the next
+// request of the session run.
+void LeaveSession(RunContext& run) {
+  if (run.turn == nullptr) return;
+  SessionRecord record;
+  record.id = run.session.id;
+  record.timeout_seconds = run.session.timeout_seconds;
+  record.data = run.session.values.Serialise();
+  run.app->sessions().Save(record);
+  if (run.session.abandoned) run.app->sessions().End(run.session.id);
+  run.turn.reset();
+}
+
+// Application and Session of one page environment (a page and the pages it
+// executes share them).
+class StateObjects {
+ public:
+  StateObjects(RunContext& run, PageEnvironment& env) : run_(run), env_(env) {
+    if (run.app != nullptr) {
+      application_ = NewApplicationObject(run.app->state(), &env, run.deadline);
+    }
+  }
+  ~StateObjects() {
+    if (run_.app != nullptr) run_.app->state().ReleaseLocks(&env_);
+    if (application_ != nullptr) application_->Release();
+    if (session_ != nullptr) session_->Release();
+  }
+  StateObjects(const StateObjects&) = delete;
+  StateObjects& operator=(const StateObjects&) = delete;
+
+  IDispatch* application() const { return application_; }
+  // The Session object, once the request has a session.
+  IDispatch* session() {
+    if (session_ == nullptr && run_.turn != nullptr) session_ = NewSessionObject(run_.session);
+    return session_;
+  }
+
+ private:
+  RunContext& run_;
+  PageEnvironment& env_;
+  IDispatch* application_ = nullptr;
+  IDispatch* session_ = nullptr;
 };
 
 // The text of line `line` of the site's file `virtual_path`, trimmed.
@@ -136,10 +230,34 @@ LastError FromPageError(const SiteRoot& site, const PageError& error) {
   return e;
 }
 
-void DefineIntrinsics(ScriptEngine& engine, PageObjects& objects) {
+// Defines the page objects in `engine`, for `page`; joins the session first
+// when the page is the first of the request to use it (Session_OnStart runs
+// then, before the page).
+void DefineIntrinsics(ScriptEngine& engine, PageObjects& objects, RunContext& run, StateObjects& state,
+                      const CompiledPage& page) {
   engine.DefineObject("Request", objects.request());
   engine.DefineObject("Response", objects.response());
   engine.DefineObject("Server", objects.server());
+  if (run.app == nullptr) return;
+  const bool started = EnterSession(run, page);
+  engine.DefineObject("Application", state.application());
+  if (IDispatch* session = state.session()) engine.DefineObject("Session", session);
+  if (started) {
+    EventObjects with{state.application(), state.session(), objects.request(), objects.response(), objects.server()};
+    run.app->SessionStarted(with);
+  }
+}
+
+// The Set-Cookie headers that go with the head of a page's response: the
+// new session's, then the page's own.
+void AddCookieHeaders(RunContext& run, PageEnvironment& env, PageResponse& response) {
+  if (!run.session_cookie.empty() && !run.session.abandoned) {
+    response.headers.emplace_back("Set-Cookie", run.session_cookie);
+    run.session_cookie.clear();
+  }
+  if (env.response_cookies != nullptr) {
+    for (const std::string& c : SetCookieHeaders(env.response_cookies)) response.headers.emplace_back("Set-Cookie", c);
+  }
 }
 
 RenderResult Run(RunContext& run, const std::string& url_path, const LastError* handling, int status);
@@ -171,7 +289,8 @@ RenderResult Fail(RunContext& run, const LastError& error, const ResponseWriter*
 }
 
 // Server.Execute of `target` from the page running in `env`.
-void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, const std::string& target) {
+void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, StateObjects& state,
+                  const std::string& target) {
   if (run.depth >= kMaxExecuteDepth) {
     throw AutomationError(E_FAIL, "Server.Execute: pages run one another more than " +
                                       std::to_string(kMaxExecuteDepth) + " deep");
@@ -208,7 +327,7 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, c
     engine.SetOutput(&sink);
     ++run.depth;
     try {
-      DefineIntrinsics(engine, objects);
+      DefineIntrinsics(engine, objects, run, state, *page);
       outcome = engine.Run(*page, code.get());
     } catch (...) {
       --run.depth;
@@ -280,20 +399,30 @@ RenderResult Run(RunContext& run, const std::string& url_path, const LastError* 
   {
     // The objects outlive the engine: script holds them until the heap goes.
     PageObjects objects(env);
+    StateObjects state(run, env);
+    // Cookies go out with the head: at the first flush of a streamed page,
+    // else when the page has run.
+    writer.OnHead([&run, &env](PageResponse& head) { AddCookieHeaders(run, env, head); });
     EngineLimits limits;
     limits.timeout = options.timeout;
     limits.max_heap_bytes = options.max_heap_bytes;
     ScriptEngine engine(limits);
     env.stop = [&engine] { engine.RequestStop(); };
-    env.execute = [&run, &env, &objects](const std::string& target) { ExecuteChild(run, env, objects, target); };
+    env.execute = [&run, &env, &objects, &state](const std::string& target) {
+      ExecuteChild(run, env, objects, state, target);
+    };
     BodySink sink(env);
     engine.SetOutput(&sink);
-    DefineIntrinsics(engine, objects);
+    DefineIntrinsics(engine, objects, run, state, *page);
     outcome = engine.Run(*page, code.get());
     objects.EndPage();
     engine.SetOutput(nullptr);
     env.stop = nullptr;
     env.execute = nullptr;
+    if (outcome.kind == ScriptOutcome::Kind::kCompleted || outcome.kind == ScriptOutcome::Kind::kStopped) {
+      writer.CompleteHead();
+    }
+    writer.OnHead(nullptr);
   }
   switch (outcome.kind) {
     case ScriptOutcome::Kind::kCompleted:
@@ -328,10 +457,29 @@ std::string ErrorPage(int status, const std::string& title, const std::string& m
 
 RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
                         ResponseChannel* channel) {
+  // One request, but a whole application: global.asa runs, and a page that
+  // uses Session or Application works as it would when served.
+  WebApplication app(site, ApplicationSettings{});
+  RenderResult result = RenderPage(site, request, options, &app, channel);
+  app.Shutdown();
+  return result;
+}
+
+RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
+                        WebApplication* app, ResponseChannel* channel) {
   ComScope com;
   try {
+    std::shared_lock<std::shared_mutex> running;
+    if (app != nullptr) running = app->Enter();
     RunContext run{site, request, options, channel, std::chrono::steady_clock::now() + options.timeout, 0, std::nullopt};
-    return Run(run, request.url_path, nullptr, 0);
+    run.app = app;
+    RenderResult result = Run(run, request.url_path, nullptr, 0);
+    // A page that failed before its head went out still starts its session.
+    if (!run.session_cookie.empty() && !run.session.abandoned && !result.cut_off) {
+      result.response.headers.emplace_back("Set-Cookie", run.session_cookie);
+    }
+    LeaveSession(run);
+    return result;
   } catch (const std::exception& e) {
     return Failure(500, "Internal Server Error", std::string("the host failed: ") + e.what(), request.url_path,
                    options.debug);
@@ -346,17 +494,24 @@ namespace quill::asp {
 
 RenderResult RenderStatusPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
                               int status, const std::string& title, const std::string& message,
-                              ResponseChannel* channel) {
+                              ResponseChannel* channel, WebApplication* app) {
   const auto page = options.error_pages.find(status);
   if (page == options.error_pages.end()) return Failure(status, title, message, "");
   ComScope com;
   try {
+    std::shared_lock<std::shared_mutex> running;
+    if (app != nullptr) running = app->Enter();
     LastError error;
     error.description = message;
     error.file = request.url_path;
     error.category = "Page host";
     RunContext run{site, request, options, channel, std::chrono::steady_clock::now() + options.timeout, 0, std::nullopt};
+    run.app = app;
     RenderResult result = Run(run, page->second, &error, status);
+    if (!run.session_cookie.empty() && !run.session.abandoned && !result.cut_off) {
+      result.response.headers.emplace_back("Set-Cookie", run.session_cookie);
+    }
+    LeaveSession(run);
     result.error = result.error.empty() ? std::string() : "the error page failed: " + result.error;
     return result;
   } catch (const std::exception& e) {

@@ -49,7 +49,10 @@ struct RenderResult {
   bool cut_off = false;
 };
 
-// Runs the page `request.url_path` of `site`. The calling thread may have
+class WebApplication;
+
+// Runs the page `request.url_path` of `site`, in an application of its own
+// that starts and ends with the call. The calling thread may have
 // initialised the automation runtime already (CoInitializeEx); the runner
 // initialises it for the call if not.
 // With a channel, output the page flushes goes through it while the page
@@ -62,7 +65,15 @@ RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const 
 // or the host's own.
 RenderResult RenderStatusPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
                               int status, const std::string& title, const std::string& message,
-                              ResponseChannel* channel = nullptr);
+                              ResponseChannel* channel = nullptr, WebApplication* app = nullptr);
+
+// The same within the application `app` of the site (null: none): the page
+// (and the pages it executes, and error pages) sees Application and, once a
+// script names Session, runs in the session of its cookie (a new one when
+// the cookie names none that lives, with Session_OnStart first and the
+// cookie set on the response, with its head).
+RenderResult RenderPage(const SiteRoot& site, const PageRequest& request, const HostOptions& options,
+                        WebApplication* app, ResponseChannel* channel = nullptr);
 
 // The HTML page of a failure: status line as the title, then the message
 // and the place, each HTML-escaped.

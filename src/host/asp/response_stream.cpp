@@ -122,6 +122,7 @@ void ResponseWriter::Write(std::string_view text) {
 void ResponseWriter::Flush() {
   if (channel_ == nullptr) return;
   if (!committed_) {
+    CompleteHead();
     channel_->Commit(*response_);
     committed_ = true;
   }
@@ -130,6 +131,13 @@ void ResponseWriter::Flush() {
   std::string chunk;
   chunk.swap(body);
   channel_->Send(std::move(chunk));
+}
+
+void ResponseWriter::CompleteHead() {
+  if (committed_ || !complete_head_) return;
+  std::function<void(PageResponse&)> complete = std::move(complete_head_);
+  complete_head_ = nullptr;
+  complete(*response_);
 }
 
 void ResponseWriter::SetBuffer(bool on) {

@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -99,6 +100,10 @@ class ResponseWriter {
   void Retarget(PageResponse& response) { response_ = &response; }
   PageResponse& response() { return *response_; }
   ResponseChannel* channel() const { return channel_; }
+  // `complete` completes the head (adds its last headers) once, just before
+  // it is sent, or at CompleteHead when the page ends with nothing sent.
+  void OnHead(std::function<void(PageResponse&)> complete) { complete_head_ = std::move(complete); }
+  void CompleteHead();
 
  private:
   PageResponse* response_;
@@ -106,6 +111,7 @@ class ResponseWriter {
   ResponseChannel* channel_;
   bool buffer_ = true;
   bool committed_ = false;
+  std::function<void(PageResponse&)> complete_head_;
 };
 
 }  // namespace quill::asp

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "host/asp/call_assignment.h"
 #include "host/asp/page_parser.h"
 #include "host/asp/script_engine.h"
 #include "host/asp/site_root.h"
@@ -108,6 +109,28 @@ TEST(PageBlocks, UnclosedBlockIsAnErrorAtItsLine) {
   EXPECT_EQ(e.file(), "/page.asp");
   EXPECT_EQ(e.line(), 2);
   EXPECT_NE(e.message().find("'<%' is not closed"), std::string::npos);
+}
+
+TEST(PageBlocks, AssignmentToACallBecomesAPropertyPut) {
+  EXPECT_EQ(RewriteCallAssignments("Session(\"a\") = 1;"), "Session[__quill_put(\"\", \"a\")] = 1;");
+  EXPECT_EQ(RewriteCallAssignments("Response.Cookies(\"p\")(k) += v"),
+            "Response.Cookies(\"p\")[__quill_put(\"\", k)] += v");
+  EXPECT_EQ(RewriteCallAssignments("o.Item(f(1), 2)\n = x; o.Count()++"),
+            "o[__quill_put(\"Item\", f(1), 2)]\n = x; o[__quill_put(\"Count\")]++");
+  EXPECT_EQ(RewriteCallAssignments("Application(\"n\")--"), "Application[__quill_put(\"\", \"n\")]--");
+  // Comparisons, arrows, parentheses, keywords, strings, comments and
+  // regular expressions stay as they are.
+  for (const char* same : {"if (a(1) == 2) x = 1", "var f = (a) => 1", "(a) = 1", "while (x) = 1",
+                           "s = 'f(1) = 2' // g(1) = 2", "/* h(1) = 2 */ r = /\\)(a) = /", "f(1)\n--y"}) {
+    EXPECT_EQ(RewriteCallAssignments(same), same);
+  }
+  // On anything but an automation object it is the error the language
+  // gives, at the page's line.
+  NoIncludes source;
+  const Ran ran = CompileAndRun("<%\nvar o = {f: function () {}};\n\no.f(1) = 2; %>", source);
+  EXPECT_EQ(ran.outcome.kind, ScriptOutcome::Kind::kFailed);
+  EXPECT_EQ(ran.outcome.line, 4);
+  EXPECT_EQ(ran.outcome.message.rfind("ReferenceError: invalid assignment", 0), 0u) << ran.outcome.message;
 }
 
 TEST(PageDirective, JScriptIsTheLanguage) {
