@@ -38,6 +38,8 @@ using quill::Variant;
 using quill::VarType;
 
 bool InArgumentList(VARTYPE vt) {
+  // Arrays of any element type, by value or by reference.
+  if ((vt & VT_ARRAY) && !(vt & (VT_VECTOR | VT_RESERVED))) return true;
   switch (vt) {
     case VT_I2: case VT_I4: case VT_ERROR: case VT_UI1: case VT_UI2: case VT_UI4: case VT_INT:
     case VT_UINT: case VT_R4: case VT_R8: case VT_CY: case VT_BSTR: case VT_BOOL:
@@ -183,7 +185,7 @@ void ConvertArgument(const VARIANT& arg) {
     if (!InArgumentList(arg.vt)) FUZZ_CHECK(value.Type() == VarType::Empty);
     if (arg.vt == VT_I1) FUZZ_CHECK(value.Type() == VarType::String && !value.RawString().empty());
     // The listed types by value and by reference: as VariantToValue, but
-    // dates as their day count and arrays only without an element type.
+    // dates as their day count.
     const VARTYPE base = static_cast<VARTYPE>(arg.vt & ~VT_BYREF);
     VarType want;
     if (InArgumentList(arg.vt) && base != VT_I1 && base != VT_VARIANT &&
@@ -191,7 +193,7 @@ void ConvertArgument(const VARIANT& arg) {
       if (want == VarType::Date) want = VarType::Double;
       FUZZ_CHECK(SameKind(want, value, base));
     }
-    if (base == VT_ARRAY) FUZZ_CHECK(value.Type() == VarType::Array);
+    if (InArgumentList(arg.vt) && (base & VT_ARRAY)) FUZZ_CHECK(value.Type() == VarType::Array);
     if (arg.vt == (VT_BYREF | VT_I1)) {
       FUZZ_CHECK(value.Type() == VarType::String);
       FUZZ_CHECK(value.RawString().size() <= quill::kMaxByRefCharText);
