@@ -62,7 +62,7 @@ class SessionTest : public ::testing::Test {
                 "Application(\"count\") = n + 1; Application.Unlock(); %><%= Application(\"count\") %>");
     site_.Write("hold-lock.asp", "<% Application.Lock(); Application(\"held\") = 1; %>");
     site_.Write("slow.asp",
-                "<% var t = new Date().getTime(); while (new Date().getTime() - t < 400) {} Session(\"slow\") = 1; %>ok");
+                "<% var t = new Date().getTime(); while (new Date().getTime() - t < 500) {} Session(\"slow\") = 1; %>ok");
     site_.Write("cookies.asp",
                 "<% var p = Request.Cookies(\"prefs\");\n"
                 "Response.Write([Request.Cookies(\"theme\"), p.HasKeys, p(\"lang\"), p(\"x y\"), Request.Cookies(\"theme\").HasKeys,\n"
@@ -192,8 +192,8 @@ TEST_F(SessionTest, RequestsOfOneSessionRunOneAtATime) {
     for (auto& run : runs) EXPECT_EQ(run.get(), "200 ok");
     return std::chrono::steady_clock::now() - start;
   };
-  EXPECT_GE(timed({&a, &a}), std::chrono::milliseconds(800));
-  EXPECT_LT(timed({&a, &b}), std::chrono::milliseconds(750));
+  EXPECT_GE(timed({&a, &a}), std::chrono::milliseconds(1000));  // one after the other
+  EXPECT_LT(timed({&a, &b}), std::chrono::milliseconds(950));   // side by side, with room for a busy machine
 }
 
 TEST_F(SessionTest, ApplicationLockCountsExactlyUnderConcurrentRequests) {
