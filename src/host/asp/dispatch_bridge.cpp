@@ -1385,7 +1385,6 @@ duk_ret_t DispatchBridge::Install(duk_context* ctx, void* udata) {
   b->to_primitive_ = heap_object(kToPrimitiveKey);
   duk_pop(ctx);  // the stash
   InstallCallAssignment(ctx);
-  InstallScriptValues(ctx);
   return 0;
 }
 

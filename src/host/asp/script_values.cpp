@@ -40,27 +40,32 @@ constexpr const char* kHelpers =
     "  };\n"
     "})()";
 
+// Pushes the helpers object, compiling it on first use: most pages never
+// store a structure, and compiling at every heap's creation was a tenth of
+// the cost of a small page.
+void PushHelpers(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  if (!duk_get_prop_string(ctx, -1, kHelpersKey)) {
+    duk_pop(ctx);
+    duk_push_string(ctx, "values");
+    duk_compile_string_filename(ctx, DUK_COMPILE_EVAL, kHelpers);
+    duk_call(ctx, 0);
+    duk_dup_top(ctx);
+    duk_put_prop_string(ctx, -3, kHelpersKey);
+  }
+  duk_remove(ctx, -2);  // the stash
+}
+
 void CallHelper(duk_context* ctx, const char* name, duk_idx_t index) {
   index = duk_normalize_index(ctx, index);
-  duk_push_global_stash(ctx);
-  duk_get_prop_string(ctx, -1, kHelpersKey);
+  PushHelpers(ctx);
   duk_get_prop_string(ctx, -1, name);
   duk_dup(ctx, index);
   duk_call(ctx, 1);
   duk_remove(ctx, -2);
-  duk_remove(ctx, -2);
 }
 
 }  // namespace
-
-void InstallScriptValues(duk_context* ctx) {
-  duk_push_global_stash(ctx);
-  duk_push_string(ctx, "values");
-  duk_compile_string_filename(ctx, DUK_COMPILE_EVAL, kHelpers);
-  duk_call(ctx, 0);
-  duk_put_prop_string(ctx, -2, kHelpersKey);
-  duk_pop(ctx);
-}
 
 void PushPackedText(duk_context* ctx, duk_idx_t index) {
   CallHelper(ctx, "pack", index);

@@ -11,9 +11,6 @@
 
 namespace quill::asp {
 
-// Defines the pack and unpack helpers in the heap's stash. Engine frame.
-void InstallScriptValues(duk_context* ctx);
-
 // Pushes the packed text of the value at `index`. Engine frame: raises a
 // TypeError for what cannot be packed (a function or automation object
 // inside, a structure that contains itself).
