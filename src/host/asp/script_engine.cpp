@@ -27,12 +27,6 @@ constexpr const char* kEngineKey = "\xFF" "quillEngine";
 // The name the program is compiled under; errors carry it.
 constexpr const char* kProgramName = "page";
 
-// Every block the heap allocates starts with its size, so that the heap's
-// total is known without asking the C library.
-struct alignas(std::max_align_t) BlockHeader {
-  size_t size;
-};
-
 bool StopRequestedHook(void* engine) { return static_cast<ScriptEngine*>(engine)->stop_requested(); }
 
 void AssignNoThrow(std::string* out, const char* p, size_t n) noexcept {
@@ -173,11 +167,10 @@ void* ScriptEngine::Alloc(void* udata, duk_size_t size) {
   if (size > engine->limits_.max_heap_bytes - std::min(engine->heap_bytes_, engine->limits_.max_heap_bytes)) {
     return nullptr;  // the engine collects garbage and retries, then fails the allocation
   }
-  auto* block = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
+  void* block = engine->arena_.Allocate(size);
   if (block == nullptr) return nullptr;
-  block->size = size;
   engine->heap_bytes_ += size;
-  return block + 1;
+  return block;
 }
 
 void* ScriptEngine::Realloc(void* udata, void* ptr, duk_size_t size) {
@@ -187,25 +180,22 @@ void* ScriptEngine::Realloc(void* udata, void* ptr, duk_size_t size) {
     Free(udata, ptr);
     return nullptr;
   }
-  BlockHeader* block = static_cast<BlockHeader*>(ptr) - 1;
-  const size_t old_size = block->size;
+  const size_t old_size = ScriptArena::SizeOf(ptr);
   if (size > old_size &&
       size - old_size > engine->limits_.max_heap_bytes - std::min(engine->heap_bytes_, engine->limits_.max_heap_bytes)) {
     return nullptr;
   }
-  auto* grown = static_cast<BlockHeader*>(std::realloc(block, sizeof(BlockHeader) + size));
+  void* grown = engine->arena_.Reallocate(ptr, size);
   if (grown == nullptr) return nullptr;
-  grown->size = size;
   engine->heap_bytes_ = engine->heap_bytes_ - old_size + size;
-  return grown + 1;
+  return grown;
 }
 
 void ScriptEngine::Free(void* udata, void* ptr) {
   if (ptr == nullptr) return;
   auto* engine = static_cast<ScriptEngine*>(udata);
-  BlockHeader* block = static_cast<BlockHeader*>(ptr) - 1;
-  engine->heap_bytes_ -= block->size;
-  std::free(block);
+  engine->heap_bytes_ -= ScriptArena::SizeOf(ptr);
+  engine->arena_.Release(ptr);
 }
 
 void ScriptEngine::Fatal(void*, const char* message) {

@@ -18,6 +18,7 @@
 #include "duktape.h"
 #include "host/asp/dispatch_bridge.h"
 #include "host/asp/page_parser.h"
+#include "host/asp/script_arena.h"
 
 namespace quill::asp {
 
@@ -119,6 +120,7 @@ class ScriptEngine {
   int WriteValue(duk_idx_t index);
 
   EngineLimits limits_;
+  ScriptArena arena_;  // outlives the heap, which frees into it
   duk_context* ctx_ = nullptr;
   std::unique_ptr<DispatchBridge> bridge_;
   OutputSink* output_ = nullptr;

@@ -2,8 +2,13 @@
 // the program's writes convert values as Response.Write does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
 
+#include "host/asp/script_arena.h"
 #include "host/asp/script_engine.h"
 #include "script_fixture.h"
 
@@ -106,3 +111,50 @@ TEST(EngineErrors, ReplacedBuiltInsDoNotConfuseTheBridge) {
 
 }  // namespace
 }  // namespace quill::asp
+
+// Under AddressSanitizer the arena gives every block its own allocation.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+TEST(ScriptArena, BlocksKeepTheirContentsAcrossSizesAndAreReused) {
+  quill::asp::ScriptArena arena;
+  std::vector<unsigned char*> blocks;
+  for (size_t size : {1u, 15u, 16u, 17u, 1024u, 1025u, 70000u}) {
+    auto* p = static_cast<unsigned char*>(arena.Allocate(size));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t), 0u);
+    EXPECT_EQ(quill::asp::ScriptArena::SizeOf(p), size);
+    for (size_t k = 0; k < size; ++k) p[k] = static_cast<unsigned char>(k * 7 + size);
+    blocks.push_back(p);
+  }
+  // Grow and shrink across the small/large border: the contents follow.
+  for (size_t new_size : {8u, 600u, 5000u, 24u}) {
+    const size_t old_size = quill::asp::ScriptArena::SizeOf(blocks[3]);
+    std::vector<unsigned char> before(blocks[3], blocks[3] + std::min(old_size, new_size));
+    auto* q = static_cast<unsigned char*>(arena.Reallocate(blocks[3], new_size));
+    ASSERT_NE(q, nullptr);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), q));
+    EXPECT_EQ(quill::asp::ScriptArena::SizeOf(q), new_size);
+    blocks[3] = q;
+  }
+  void* freed = blocks[1];
+  arena.Release(freed);
+  void* again = arena.Allocate(9);
+  if (!kAddressSanitizer) {
+    EXPECT_EQ(again, freed);  // the same size class hands it back
+  }
+  arena.Release(again);
+  arena.Release(nullptr);
+  for (size_t k = 0; k < blocks.size(); ++k) {
+    if (k != 1) arena.Release(blocks[k]);
+  }
+}
