@@ -15,6 +15,7 @@
 #include <new>
 #include <string>
 
+#include "platform/core/utf.h"
 #include "platform/olert/internal.h"
 #include "platform/olert/olert.h"
 
@@ -94,11 +95,11 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid) {
   *lpclsid = CLSID_NULL;
   if (lpszProgID == nullptr) return E_INVALIDARG;
   try {
-    std::string progid = olert::detail::Utf16ToUtf8(lpszProgID);
+    std::string progid = quill::core::Utf16ToUtf8(lpszProgID);
     if (progid.empty() || progid.find('\\') != std::string::npos) return CO_E_CLASSSTRING;
     std::string text;
     if (!ReadDefaultString(progid + "\\CLSID", text)) return CO_E_CLASSSTRING;
-    std::u16string wide = olert::detail::Utf8ToUtf16(text);
+    std::u16string wide = quill::core::Utf8ToUtf16(text);
     if (!olert::detail::ParseGuid(wide, *lpclsid)) {
       *lpclsid = CLSID_NULL;
       return CO_E_CLASSSTRING;
