@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/core/utf.h"
+#include "platform/olert/automation.h"
 #include "platform/olert/internal.h"
 #include "platform/olert/olert.h"
 
@@ -135,13 +136,12 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
                          void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
-  IClassFactory* factory = nullptr;
+  olert::ComPtr<IClassFactory> factory;
   HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory,
-                                reinterpret_cast<void**>(&factory));
+                                factory.ReceiveVoid());
   if (FAILED(hr)) return hr;
   if (factory == nullptr) return E_NOINTERFACE;
   hr = factory->CreateInstance(pUnkOuter, riid, ppv);
-  factory->Release();
   if (FAILED(hr)) *ppv = nullptr;
   return hr;
 }
