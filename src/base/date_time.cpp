@@ -2,9 +2,9 @@
 //
 // Everything goes through the timestamp pair: a TDateTime is split into a
 // day number and the time of day rounded to the nearest millisecond, and the
-// calendar date is derived from the day number with the 400-year cycle of
-// the proleptic Gregorian calendar. Rounding once, at the split, is what
-// keeps 0.5 minus a representation error at 12:00:00.000 instead of
+// calendar date is derived from the day number by the system's one calendar
+// (platform/core/civil_date.h). Rounding once, at the split, is what keeps
+// 0.5 minus a representation error at 12:00:00.000 instead of
 // 11:59:59.999, and lets a time that rounds up to midnight carry into the
 // next day.
 #include "base/date_time.h"
@@ -12,47 +12,29 @@
 #include <cassert>
 #include <cmath>
 
+#include "platform/core/civil_date.h"
+
 namespace quill {
 
 namespace {
 
-constexpr int32_t kDaysPer400Years = 146097;
-constexpr int32_t kDaysPer100Years = 36524;
-constexpr int32_t kDaysPer4Years = 1461;
 constexpr int32_t kMaxDayNumber = 3652059;  // 9999-12-31
 
-constexpr int kCumulativeDays[2][13] = {
-    {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365},
-    {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366},
-};
+// Day number 0 (the day before 0001-01-01), counted from 1970-01-01.
+constexpr int64_t kDayZero = core::DaysFromCivil(1, 1, 1) - 1;
+static_assert(core::kDateOriginDays - kDayZero == kDateDelta);
+static_assert(core::DaysFromCivil(9999, 12, 31) - kDayZero == kMaxDayNumber);
 
 // REQUIRES: 1 <= day_number <= kMaxDayNumber.
 DateParts DayNumberToParts(int32_t day_number) {
   assert(day_number >= 1 && day_number <= kMaxDayNumber);
-  int32_t d = day_number - 1;
-  const int32_t n400 = d / kDaysPer400Years;
-  d %= kDaysPer400Years;
-  int32_t n100 = d / kDaysPer100Years;
-  d %= kDaysPer100Years;
-  if (n100 == 4) {  // the last day of a 400-year cycle
-    n100 = 3;
-    d += kDaysPer100Years;
-  }
-  const int32_t n4 = d / kDaysPer4Years;
-  d %= kDaysPer4Years;
-  int32_t n1 = d / 365;
-  d %= 365;
-  if (n1 == 4) {  // the last day of a leap year
-    n1 = 3;
-    d += 365;
-  }
+  int64_t year = 0;
+  unsigned month = 0, day = 0;
+  core::CivilFromDays(day_number + kDayZero, &year, &month, &day);
   DateParts parts;
-  parts.Year = n400 * 400 + n100 * 100 + n4 * 4 + n1 + 1;
-  const int(&cumulative)[13] = kCumulativeDays[IsLeapYear(parts.Year) ? 1 : 0];
-  int month = 1;
-  while (d >= cumulative[month]) ++month;
-  parts.Month = month;
-  parts.Day = d - cumulative[month - 1] + 1;
+  parts.Year = static_cast<int>(year);
+  parts.Month = static_cast<int>(month);
+  parts.Day = static_cast<int>(day);
   // 0001-01-01 was a Monday (2 when Sunday is 1).
   parts.DayOfWeek = day_number % 7 + 1;
   assert(IsValidDate(parts.Year, parts.Month, parts.Day));
@@ -61,14 +43,10 @@ DateParts DayNumberToParts(int32_t day_number) {
 
 }  // namespace
 
-bool IsLeapYear(int year) {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
+bool IsLeapYear(int year) { return core::IsLeapYear(year); }
 
 int DaysInMonth(int year, int month) {
-  if (month < 1 || month > 12) return 0;
-  const int(&cumulative)[13] = kCumulativeDays[IsLeapYear(year) ? 1 : 0];
-  return cumulative[month] - cumulative[month - 1];
+  return month < 1 ? 0 : core::DaysInMonth(year, static_cast<unsigned>(month));
 }
 
 bool IsValidDate(int year, int month, int day) {
@@ -83,9 +61,9 @@ bool IsValidTime(int hour, int minute, int second, int msec) {
 
 int32_t DateToDayNumber(int year, int month, int day) {
   if (!IsValidDate(year, month, day)) return 0;
-  const int32_t y = year - 1;
-  return y * 365 + y / 4 - y / 100 + y / 400 +
-         kCumulativeDays[IsLeapYear(year) ? 1 : 0][month - 1] + day;
+  return static_cast<int32_t>(
+      core::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+      kDayZero);
 }
 
 bool TryEncodeDate(int year, int month, int day, TDateTime* out) {

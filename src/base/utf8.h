@@ -1,30 +1,23 @@
 // UTF-8 helpers. Text inside the system is UTF-8; UTF-16 exists only at the
-// COM boundary, converted by these two functions and nowhere else.
+// COM boundary, converted by the one codec below the runtime
+// (platform/core/utf.h), whose names this layer passes on as its own.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "platform/core/utf.h"
+
 namespace quill {
 
 // Invalid sequences become U+FFFD; nothing is ever dropped silently.
-std::u16string Utf8ToUtf16(std::string_view text);
-// The same conversion into `dest`, which must hold text.size() units (a
-// UTF-8 text never needs more); returns the number of units written. Lets a
-// caller convert straight into a buffer of its own (a BSTR) without a
-// second copy of a large text.
-size_t Utf8ToUtf16(std::string_view text, char16_t* dest);
-// The number of units Utf8ToUtf16 writes for `text`, without writing them:
-// lets a caller size a buffer exactly before converting into it.
-size_t Utf16Length(std::string_view text);
+using core::Utf8ToUtf16;
+using core::Utf16Length;
 // Unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text);
-
-// The character that starts at byte `i` of `text`: its code point in *cp
-// and its length in bytes; 0 when the bytes there are no well-formed UTF-8
-// sequence (overlong forms, surrogates and code points above U+10FFFF
-// included). REQUIRES: i < text.size().
-size_t Utf8CharAt(std::string_view text, size_t i, char32_t* cp);
+using core::Utf16ToUtf8;
+// The character at a byte offset: its code point and length, 0 when the
+// bytes there are no well-formed sequence.
+using core::Utf8CharAt;
 
 // Number of characters (code points) in `text`; an invalid byte counts as one.
 size_t Utf8Length(std::string_view text);

@@ -31,15 +31,10 @@ const char* VarTypeName(VarType type) {
   return "Unknown";
 }
 
-Variant::Variant(IDispatch* v) : type_(VarType::Dispatch) {
-  u_.unk = v;
-  if (v) v->AddRef();
-}
+Variant::Variant(IDispatch* v)
+    : type_(VarType::Dispatch), ref_(olert::ComPtr<IUnknown>::Retain(v)) {}
 
-Variant::Variant(IUnknown* v) : type_(VarType::Unknown) {
-  u_.unk = v;
-  if (v) v->AddRef();
-}
+Variant::Variant(IUnknown* v) : type_(VarType::Unknown), ref_(olert::ComPtr<IUnknown>::Retain(v)) {}
 
 Variant::Variant(VariantArray array)
     : type_(VarType::Array), array_(std::make_unique<VariantArray>(std::move(array))) {}
@@ -67,7 +62,11 @@ Variant Variant::FromDate(TDateTime value) {
 Variant::Variant(const Variant& other) { CopyFrom(other); }
 
 Variant::Variant(Variant&& other) noexcept
-    : type_(other.type_), u_(other.u_), str_(std::move(other.str_)), array_(std::move(other.array_)) {
+    : type_(other.type_),
+      u_(other.u_),
+      ref_(std::move(other.ref_)),
+      str_(std::move(other.str_)),
+      array_(std::move(other.array_)) {
   other.type_ = VarType::Empty;
   other.u_.i64 = 0;
 }
@@ -82,9 +81,10 @@ Variant& Variant::operator=(const Variant& other) {
 
 Variant& Variant::operator=(Variant&& other) noexcept {
   if (this != &other) {
-    Release();
+    Reset();
     type_ = other.type_;
     u_ = other.u_;
+    ref_ = std::move(other.ref_);
     str_ = std::move(other.str_);
     array_ = std::move(other.array_);
     other.type_ = VarType::Empty;
@@ -93,10 +93,10 @@ Variant& Variant::operator=(Variant&& other) noexcept {
   return *this;
 }
 
-Variant::~Variant() { Release(); }
+Variant::~Variant() { Reset(); }
 
-void Variant::Release() noexcept {
-  if ((type_ == VarType::Dispatch || type_ == VarType::Unknown) && u_.unk) u_.unk->Release();
+void Variant::Reset() noexcept {
+  ref_.Reset();
   u_.i64 = 0;
   str_.clear();
   array_.reset();
@@ -108,7 +108,7 @@ void Variant::CopyFrom(const Variant& other) {
   u_ = other.u_;
   str_ = other.str_;
   if (other.array_) array_ = std::make_unique<VariantArray>(*other.array_);
-  if ((type_ == VarType::Dispatch || type_ == VarType::Unknown) && u_.unk) u_.unk->AddRef();
+  ref_ = other.ref_;
 }
 
 bool Variant::IsNumeric() const {
@@ -134,11 +134,11 @@ const std::string& Variant::RawString() const {
 }
 IDispatch* Variant::RawDispatch() const {
   assert(type_ == VarType::Dispatch);
-  return static_cast<IDispatch*>(u_.unk);
+  return static_cast<IDispatch*>(ref_.get());
 }
 IUnknown* Variant::RawUnknown() const {
   assert(type_ == VarType::Dispatch || type_ == VarType::Unknown);
-  return u_.unk;
+  return ref_.get();
 }
 const VariantArray& Variant::RawArray() const {
   assert(type_ == VarType::Array && array_);
@@ -333,7 +333,7 @@ bool Variant::operator==(const Variant& other) const {
     case VarType::Date: return u_.dbl == other.u_.dbl;
     case VarType::String: return str_ == other.str_;
     case VarType::Dispatch:
-    case VarType::Unknown: return u_.unk == other.u_.unk;
+    case VarType::Unknown: return ref_ == other.ref_;
     case VarType::Array:
       return array_->LowBound == other.array_->LowBound && array_->Items == other.array_->Items;
     default: return false;

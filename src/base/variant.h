@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/date_time.h"
+#include "platform/olert/automation.h"
 #include "platform/olert/olert.h"
 
 namespace quill {
@@ -110,7 +111,8 @@ class Variant {
   bool operator==(const Variant& other) const;
 
  private:
-  void Release() noexcept;
+  // Back to Empty, dropping what was held.
+  void Reset() noexcept;
   void CopyFrom(const Variant& other);
   [[noreturn]] void ThrowCannotConvert(VarType to) const;
   int64_t ToInt64(VarType target) const;
@@ -119,8 +121,8 @@ class Variant {
   union {
     int64_t i64;
     double dbl;
-    IUnknown* unk;
   } u_{0};
+  olert::ComPtr<IUnknown> ref_;  // Dispatch and Unknown: the counted reference
   std::string str_;
   std::unique_ptr<VariantArray> array_;
 };

@@ -15,6 +15,8 @@
 #include <new>
 #include <string>
 
+#include "platform/core/utf.h"
+#include "platform/olert/automation.h"
 #include "platform/olert/internal.h"
 #include "platform/olert/olert.h"
 
@@ -94,11 +96,11 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid) {
   *lpclsid = CLSID_NULL;
   if (lpszProgID == nullptr) return E_INVALIDARG;
   try {
-    std::string progid = olert::detail::Utf16ToUtf8(lpszProgID);
+    std::string progid = quill::core::Utf16ToUtf8(lpszProgID);
     if (progid.empty() || progid.find('\\') != std::string::npos) return CO_E_CLASSSTRING;
     std::string text;
     if (!ReadDefaultString(progid + "\\CLSID", text)) return CO_E_CLASSSTRING;
-    std::u16string wide = olert::detail::Utf8ToUtf16(text);
+    std::u16string wide = quill::core::Utf8ToUtf16(text);
     if (!olert::detail::ParseGuid(wide, *lpclsid)) {
       *lpclsid = CLSID_NULL;
       return CO_E_CLASSSTRING;
@@ -134,13 +136,12 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
                          void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
-  IClassFactory* factory = nullptr;
+  olert::ComPtr<IClassFactory> factory;
   HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory,
-                                reinterpret_cast<void**>(&factory));
+                                factory.ReceiveVoid());
   if (FAILED(hr)) return hr;
   if (factory == nullptr) return E_NOINTERFACE;
   hr = factory->CreateInstance(pUnkOuter, riid, ppv);
-  factory->Release();
   if (FAILED(hr)) *ppv = nullptr;
   return hr;
 }

@@ -4,38 +4,18 @@
 // on the calling thread. The slot holds one reference; GetErrorInfo hands
 // that reference over and empties the slot, so an error is reported once.
 // The slot's reference is dropped when the thread ends.
-#include <atomic>
 #include <new>
 
-#include "platform/olert/internal.h"
+#include "platform/olert/automation.h"
 #include "platform/olert/olert.h"
 
 namespace {
 
 // The error object: written through ICreateErrorInfo, read through
-// IErrorInfo. Its strings are copied in and copied out.
-class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+// IErrorInfo. Its strings are copied in and copied out. Created with the
+// one reference that CreateErrorInfo hands out.
+class ErrorInfo final : public olert::RefCounted<IErrorInfo, ICreateErrorInfo> {
  public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IErrorInfo) {
-      *ppv = static_cast<IErrorInfo*>(this);
-    } else if (riid == IID_ICreateErrorInfo) {
-      *ppv = static_cast<ICreateErrorInfo*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return refs_.fetch_add(1) + 1; }
-  ULONG Release() override {
-    ULONG left = refs_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
-
   HRESULT GetGUID(GUID* pGUID) override {
     if (pGUID == nullptr) return E_INVALIDARG;
     *pGUID = guid_;
@@ -63,55 +43,29 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
   }
 
  private:
-  ~ErrorInfo() {
-    SysFreeString(source_);
-    SysFreeString(description_);
-    SysFreeString(help_file_);
-  }
-
-  static HRESULT CopyIn(LPOLESTR s, BSTR& field) {
-    BSTR copy = nullptr;
-    if (s != nullptr && (copy = SysAllocString(s)) == nullptr) return E_OUTOFMEMORY;
-    SysFreeString(field);
-    field = copy;
+  static HRESULT CopyIn(LPOLESTR s, olert::ScopedBstr& field) {
+    olert::ScopedBstr copy(s == nullptr ? nullptr : SysAllocString(s));
+    if (s != nullptr && copy.get() == nullptr) return E_OUTOFMEMORY;
+    field = std::move(copy);
     return S_OK;
   }
-  static HRESULT CopyOut(BSTR field, BSTR* out) {
+  static HRESULT CopyOut(const olert::ScopedBstr& field, BSTR* out) {
     if (out == nullptr) return E_INVALIDARG;
     *out = nullptr;
-    if (field == nullptr) return S_OK;
-    *out = SysAllocStringLen(field, SysStringLen(field));
+    if (field.get() == nullptr) return S_OK;
+    *out = SysAllocStringLen(field.get(), field.size());
     return *out == nullptr ? E_OUTOFMEMORY : S_OK;
   }
 
-  std::atomic<ULONG> refs_{1};
   GUID guid_ = GUID_NULL;
-  BSTR source_ = nullptr;
-  BSTR description_ = nullptr;
-  BSTR help_file_ = nullptr;
+  olert::ScopedBstr source_;
+  olert::ScopedBstr description_;
+  olert::ScopedBstr help_file_;
   DWORD help_context_ = 0;
 };
 
-class ThreadErrorSlot {
- public:
-  ~ThreadErrorSlot() { Reset(nullptr); }
-  // Takes over one reference of `info`.
-  void Reset(IErrorInfo* info) {
-    IErrorInfo* old = info_;
-    info_ = info;
-    if (old != nullptr) old->Release();
-  }
-  IErrorInfo* Take() {
-    IErrorInfo* info = info_;
-    info_ = nullptr;
-    return info;
-  }
-
- private:
-  IErrorInfo* info_ = nullptr;
-};
-
-thread_local ThreadErrorSlot t_error_slot;
+// The thread's error object; released when the thread ends.
+thread_local olert::ComPtr<IErrorInfo> t_error_slot;
 
 }  // namespace
 
@@ -125,8 +79,7 @@ HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) {
 
 HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo) {
   if (dwReserved != 0) return E_INVALIDARG;
-  if (perrinfo != nullptr) perrinfo->AddRef();
-  t_error_slot.Reset(perrinfo);
+  t_error_slot = olert::ComPtr<IErrorInfo>::Retain(perrinfo);
   return S_OK;
 }
 
@@ -134,7 +87,7 @@ HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo) {
   if (pperrinfo == nullptr) return E_INVALIDARG;
   *pperrinfo = nullptr;
   if (dwReserved != 0) return E_INVALIDARG;
-  *pperrinfo = t_error_slot.Take();
+  *pperrinfo = t_error_slot.Detach();
   return *pperrinfo == nullptr ? S_FALSE : S_OK;
 }
 

@@ -1,9 +1,9 @@
 // guid.cpp: the standard identifiers and the text form of GUIDs, plus the
-// UTF-16/UTF-8 conversions the runtime needs for names it hands to the
-// registry.
+// BSTR helpers the runtime's own source files share.
 #include <cstdio>
 #include <cstring>
 
+#include "platform/core/utf.h"
 #include "platform/olert/internal.h"
 #include "platform/olert/olert.h"
 
@@ -48,24 +48,6 @@ bool ReadHex(std::u16string_view text, size_t pos, int digits, uint64_t& out) {
   return true;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 }  // namespace
 
 bool ParseGuid(std::u16string_view t, GUID& out) {
@@ -97,81 +79,8 @@ std::string FormatGuid(const GUID& g) {
   return buf;
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(out, c);
-  }
-  return out;
-}
-
-std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    auto b = static_cast<unsigned char>(text[i]);
-    char32_t cp;
-    int extra;
-    if (b < 0x80) {
-      cp = b;
-      extra = 0;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      cp = b & 0x1F;
-      extra = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      cp = b & 0x0F;
-      extra = 2;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      cp = b & 0x07;
-      extra = 3;
-    } else {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    bool ok = i + static_cast<size_t>(extra) < text.size();
-    for (int k = 1; ok && k <= extra; ++k) {
-      auto c = static_cast<unsigned char>(text[i + k]);
-      if ((c & 0xC0) != 0x80) {
-        ok = false;
-      } else {
-        cp = cp << 6 | (c & 0x3F);
-      }
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are malformed.
-    if (ok && ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-               (cp >= 0xD800 && cp <= 0xDFFF))) {
-      ok = false;
-    }
-    if (!ok) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-    i += 1 + static_cast<size_t>(extra);
-  }
-  return out;
-}
-
 BSTR AllocBstr(std::string_view utf8) {
-  std::u16string wide = Utf8ToUtf16(utf8);
+  std::u16string wide = quill::core::Utf8ToUtf16(utf8);
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 

@@ -15,11 +15,6 @@ bool ParseGuid(std::u16string_view text, GUID& out);
 // The braced upper-case registry form of a GUID (38 characters).
 std::string FormatGuid(const GUID& guid);
 
-// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text);
-// UTF-8 to UTF-16; malformed bytes become U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view text);
-
 // A new BSTR holding the UTF-8 text, or null when memory runs out.
 BSTR AllocBstr(std::string_view utf8);
 // A view of a BSTR's characters (empty for null).

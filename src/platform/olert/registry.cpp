@@ -90,6 +90,36 @@ LONG Guarded(F&& body) {
   }
 }
 
+// The key a handle stands for, as the file holds it now (read into `tree`),
+// provided the handle was opened with the access `need`.
+LONG ReadKey(HKEY hKey, REGSAM need, RegistryTree& tree, RegistryKey*& key) {
+  std::vector<std::string> path;
+  REGSAM access;
+  LONG status = Resolve(hKey, path, access);
+  if (status != ERROR_SUCCESS) return status;
+  if ((access & need) == 0) return ERROR_ACCESS_DENIED;
+  status = RegistryFile::Load(tree);
+  if (status != ERROR_SUCCESS) return status;
+  key = tree.Find(path);
+  return key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+// Changes the key a handle stands for through `edit(key, changed)`, inside
+// one update of the file, provided the handle was opened with `need`.
+template <typename F>
+LONG EditKey(HKEY hKey, REGSAM need, F&& edit) {
+  std::vector<std::string> path;
+  REGSAM access;
+  LONG status = Resolve(hKey, path, access);
+  if (status != ERROR_SUCCESS) return status;
+  if ((access & need) == 0) return ERROR_ACCESS_DENIED;
+  return RegistryFile::Update([&](RegistryTree& tree, bool& changed) -> LONG {
+    RegistryKey* key = tree.Find(path);
+    if (key == nullptr) return ERROR_KEY_DELETED;
+    return edit(*key, changed);
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -165,17 +195,10 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD 
                        const BYTE* lpData, DWORD cbData) {
   if (lpData == nullptr && cbData != 0) return ERROR_INVALID_PARAMETER;
   return Guarded([&]() -> LONG {
-    std::vector<std::string> path;
-    REGSAM access;
-    LONG status = Resolve(hKey, path, access);
-    if (status != ERROR_SUCCESS) return status;
-    if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
     std::string name = ValueName(lpValueName);
     std::string data(reinterpret_cast<const char*>(lpData), lpData == nullptr ? 0 : cbData);
-    return RegistryFile::Update([&](RegistryTree& tree, bool& changed) -> LONG {
-      RegistryKey* key = tree.Find(path);
-      if (key == nullptr) return ERROR_KEY_DELETED;
-      RegistryValue& value = key->values[FoldName(name)];
+    return EditKey(hKey, KEY_SET_VALUE, [&](RegistryKey& key, bool& changed) -> LONG {
+      RegistryValue& value = key.values[FoldName(name)];
       if (value.name.empty()) value.name = name;  // an existing value keeps its spelling
       if (value.type != dwType || value.data != data) {
         value.type = dwType;
@@ -193,16 +216,10 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD* lpReserved, DWORD
     return ERROR_INVALID_PARAMETER;
   }
   return Guarded([&]() -> LONG {
-    std::vector<std::string> path;
-    REGSAM access;
-    LONG status = Resolve(hKey, path, access);
-    if (status != ERROR_SUCCESS) return status;
-    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
     RegistryTree tree;
-    status = RegistryFile::Load(tree);
+    RegistryKey* key = nullptr;
+    LONG status = ReadKey(hKey, KEY_QUERY_VALUE, tree, key);
     if (status != ERROR_SUCCESS) return status;
-    RegistryKey* key = tree.Find(path);
-    if (key == nullptr) return ERROR_KEY_DELETED;
     auto it = key->values.find(FoldName(ValueName(lpValueName)));
     if (it == key->values.end()) return ERROR_FILE_NOT_FOUND;
     const std::string& data = it->second.data;
@@ -246,16 +263,9 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 
 LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   return Guarded([&]() -> LONG {
-    std::vector<std::string> path;
-    REGSAM access;
-    LONG status = Resolve(hKey, path, access);
-    if (status != ERROR_SUCCESS) return status;
-    if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
     std::string folded = FoldName(ValueName(lpValueName));
-    return RegistryFile::Update([&](RegistryTree& tree, bool& changed) -> LONG {
-      RegistryKey* key = tree.Find(path);
-      if (key == nullptr) return ERROR_KEY_DELETED;
-      if (key->values.erase(folded) == 0) return ERROR_FILE_NOT_FOUND;
+    return EditKey(hKey, KEY_SET_VALUE, [&](RegistryKey& key, bool& changed) -> LONG {
+      if (key.values.erase(folded) == 0) return ERROR_FILE_NOT_FOUND;
       changed = true;
       return ERROR_SUCCESS;
     });
@@ -269,16 +279,10 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD* lpcchName,
     return ERROR_INVALID_PARAMETER;
   }
   return Guarded([&]() -> LONG {
-    std::vector<std::string> path;
-    REGSAM access;
-    LONG status = Resolve(hKey, path, access);
-    if (status != ERROR_SUCCESS) return status;
-    if ((access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
     RegistryTree tree;
-    status = RegistryFile::Load(tree);
+    RegistryKey* key = nullptr;
+    LONG status = ReadKey(hKey, KEY_ENUMERATE_SUB_KEYS, tree, key);
     if (status != ERROR_SUCCESS) return status;
-    RegistryKey* key = tree.Find(path);
-    if (key == nullptr) return ERROR_KEY_DELETED;
     if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
     auto it = key->subkeys.begin();
     std::advance(it, dwIndex);

@@ -15,6 +15,7 @@
 #include <new>
 #include <string>
 
+#include "platform/olert/automation.h"
 #include "platform/olert/internal.h"
 #include "platform/olert/olert.h"
 #include "platform/olert/variant_text.h"
@@ -294,25 +295,24 @@ HRESULT ToIntegerVariant(const VARIANT& s, VARTYPE vt, VARIANT& r) {
   return S_OK;
 }
 
-// The value of an object's default property (DISPID_VALUE), owned by `out`.
-HRESULT FetchDefaultValue(const VARIANT& s, VARIANT& out) {
-  IDispatch* disp = nullptr;
+// The value of an object's default property (DISPID_VALUE) into `out`.
+HRESULT FetchDefaultValue(const VARIANT& s, olert::ScopedVariant& out) {
+  olert::ComPtr<IDispatch> disp;
   if (s.vt == VT_DISPATCH) {
-    disp = s.pdispVal;
-    if (disp != nullptr) disp->AddRef();
+    disp = olert::ComPtr<IDispatch>::Retain(s.pdispVal);
   } else if (s.punkVal != nullptr) {
-    if (FAILED(s.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp)))) {
-      disp = nullptr;
+    void* p = nullptr;
+    // A refusing object may leave the pointer set: it is not ours then.
+    if (SUCCEEDED(s.punkVal->QueryInterface(IID_IDispatch, &p))) {
+      disp = olert::ComPtr<IDispatch>::Adopt(static_cast<IDispatch*>(p));
     }
   }
   if (disp == nullptr) return DISP_E_TYPEMISMATCH;
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  VariantInit(&out);
   HRESULT hr = disp->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                            &out, nullptr, nullptr);
-  disp->Release();
+                            out.Receive(), nullptr, nullptr);
   if (FAILED(hr)) {
-    VariantClear(&out);
+    out.Reset();
     return DISP_E_TYPEMISMATCH;
   }
   return S_OK;
@@ -349,13 +349,12 @@ HRESULT Convert(const VARIANT& s, VARTYPE vt, USHORT flags, VARIANT& r, int dept
   if (vt == VT_DISPATCH || vt == VT_UNKNOWN) return ToInterface(s, vt, r);
   if (s.vt == VT_DISPATCH || s.vt == VT_UNKNOWN) {
     if ((flags & VARIANT_NOVALUEPROP) || depth >= kMaxValueDepth) return DISP_E_TYPEMISMATCH;
-    VARIANT value;
+    olert::ScopedVariant value;
     HRESULT hr = FetchDefaultValue(s, value);
     if (FAILED(hr)) return hr;
     VARIANT inner;
-    hr = olert::detail::ReadThrough(value, inner);
+    hr = olert::detail::ReadThrough(*value, inner);
     if (SUCCEEDED(hr)) hr = Convert(inner, vt, flags, r, depth + 1);
-    VariantClear(&value);
     return hr;
   }
   switch (vt) {
@@ -392,23 +391,19 @@ HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LC
   VARIANT source;
   HRESULT hr = olert::detail::ReadThrough(*pvarSrc, source);
   if (FAILED(hr)) return hr;
-  VARIANT result;
-  std::memset(&result, 0, sizeof result);
+  // All bytes zero, so that a result that fills less than the value union
+  // leaves nothing undefined behind in the destination.
+  olert::ScopedVariant result;
+  std::memset(result.get(), 0, sizeof(VARIANT));
   try {
-    hr = Convert(source, vt, wFlags, result, 0);
+    hr = Convert(source, vt, wFlags, *result, 0);
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  if (FAILED(hr)) {
-    VariantClear(&result);
-    return hr;
-  }
+  if (FAILED(hr)) return hr;
   hr = VariantClear(pvargDest);
-  if (FAILED(hr)) {
-    VariantClear(&result);
-    return hr;
-  }
-  *pvargDest = result;
+  if (FAILED(hr)) return hr;
+  *pvargDest = result.Detach();
   return S_OK;
 }
 

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/core/civil_date.h"
+
 namespace olert::detail {
 
 namespace {
@@ -111,12 +113,6 @@ std::string Shortest(double v, int digits_before_exponent, bool is_float) {
     out += digits;
   }
   return out;
-}
-
-int DaysInMonth(int64_t y, unsigned m) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) return 29;
-  return kDays[m - 1];
 }
 
 // A cursor over ASCII date text.
@@ -349,27 +345,6 @@ std::string FormatCurrency(int64_t cy) {
   return out;
 }
 
-int64_t SerialFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468 + 25569;
-}
-
-void CivilFromSerial(int64_t serial, int64_t& year, unsigned& month, unsigned& day) {
-  int64_t z = serial - 25569 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  day = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
-  year = yoe + era * 400 + (month <= 2);
-}
-
 bool FormatDate(double date, std::string& out) {
   if (!(date > kDateMin && date < kDateMax)) return false;
   // Before 1899-12-30 the fraction is still the time of day, counted
@@ -389,7 +364,7 @@ bool FormatDate(double date, std::string& out) {
   if (day != 0) {
     int64_t y;
     unsigned m, d;
-    CivilFromSerial(day, y, m, d);
+    quill::core::CivilFromDays(day + quill::core::kDateOriginDays, &y, &m, &d);
     std::snprintf(date_text, sizeof date_text, "%u/%u/%04lld", m, d, static_cast<long long>(y));
   }
   if (secs != 0 || day == 0) {
@@ -434,10 +409,11 @@ bool ParseDate(std::u16string_view text, double& out) {
       if (len_c <= 2) y += y < 30 ? 2000 : 1900;
     }
     if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1 ||
-        d > DaysInMonth(y, static_cast<unsigned>(m))) {
+        d > quill::core::DaysInMonth(y, static_cast<unsigned>(m))) {
       return false;
     }
-    serial = SerialFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d));
+    serial = quill::core::DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) -
+             quill::core::kDateOriginDays;
     if (s.Peek() == 'T' || s.Peek() == 't') {
       s.Skip();
       if (!ParseTime(s, seconds)) return false;

@@ -56,10 +56,6 @@ bool FormatDate(double date, std::string& out);
 // alone. False for anything else or an impossible date or time.
 bool ParseDate(std::u16string_view text, double& out);
 
-// Days since 1899-12-30 for a calendar date (proleptic Gregorian).
-int64_t SerialFromCivil(int64_t year, unsigned month, unsigned day);
-void CivilFromSerial(int64_t serial, int64_t& year, unsigned& month, unsigned& day);
-
 }  // namespace olert::detail
 
 #endif  // QUILL_PLATFORM_OLERT_VARIANT_TEXT_H_
