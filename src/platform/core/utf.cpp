@@ -180,7 +180,19 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  // Page text is mostly ASCII: narrow runs of it without the per-character
+  // append (a page's whole output passes through here on Response.Write).
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t run = i;
+    while (run < text.size() && text[run] < 0x80) ++run;
+    if (run > i) {
+      const size_t at = out.size();
+      out.resize(at + (run - i));
+      for (size_t k = i; k < run; ++k) out[at + (k - i)] = static_cast<char>(text[k]);
+      i = run;
+      if (i == text.size()) break;
+    }
     char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
@@ -190,6 +202,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
       c = 0xFFFD;
     }
     Append(out, c);
+    ++i;
   }
   return out;
 }
