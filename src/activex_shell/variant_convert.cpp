@@ -6,7 +6,6 @@
 // that a cyclic structure cannot exhaust the stack.
 #include "activex_shell/variant_convert.h"
 
-#include <atomic>
 #include <cassert>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +15,7 @@
 
 #include "base/errors.h"
 #include "base/utf8.h"
+#include "platform/olert/automation.h"
 
 namespace quill {
 namespace {
@@ -131,16 +131,15 @@ Variant Convert(const VARIANT& v, int depth);
 class ArrayAccess {
  public:
   explicit ArrayAccess(SAFEARRAY* psa) : psa_(psa) {
-    if (FAILED(SafeArrayAccessData(psa_, &data_))) Fail("Cannot read the elements of the array");
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(psa_, &data))) Fail("Cannot read the elements of the array");
   }
   ~ArrayAccess() { SafeArrayUnaccessData(psa_); }
   ArrayAccess(const ArrayAccess&) = delete;
   ArrayAccess& operator=(const ArrayAccess&) = delete;
-  const unsigned char* data() const { return static_cast<const unsigned char*>(data_); }
 
  private:
   SAFEARRAY* psa_;
-  void* data_ = nullptr;
 };
 
 // The element type of a safe array: its own record of it when it keeps one,
@@ -172,10 +171,8 @@ Variant ArrayToValue(SAFEARRAY* psa, VARTYPE declared, int depth) {
   out.LowBound = low;
   out.Items.reserve(count);
   ArrayAccess access(psa);
-  for (ULONG i = 0; i < count; ++i) {
-    VARIANT element = ViewOf(et, access.data() + static_cast<size_t>(i) * size);
-    out.Items.push_back(Convert(element, depth + 1));
-  }
+  const olert::SafeArrayElements elements(psa);
+  for (ULONG i = 0; i < count; ++i) out.Items.push_back(Convert(elements.ViewAs(i, et), depth + 1));
   return Variant(std::move(out));
 }
 
@@ -224,39 +221,31 @@ Variant ByRefText(const CHAR* p) {
 constexpr IID kIID_ByteBlock = {
     0x5C1E3B2A, 0x8F47, 0x4D6B, {0x9A, 0x0E, 0x2B, 0x7C, 0x4D, 0x1E, 0x6F, 0x30}};
 
-class ByteBlock final : public IUnknown {
+class ByteBlock final : public olert::RefCounted<IUnknown> {
  public:
   explicit ByteBlock(std::string_view bytes) : bytes_(bytes) {}
   HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == kIID_ByteBlock) {
-      *object = this;
+    if (object != nullptr && riid == kIID_ByteBlock) {
+      *object = static_cast<IUnknown*>(this);
       AddRef();
       return S_OK;
     }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
+    return QueryListed(riid, object);
   }
   const std::string& bytes() const { return bytes_; }
 
  private:
-  std::atomic<ULONG> refs_{0};
   std::string bytes_;
 };
 
 // The byte block inside an Unknown value, or null (no new reference).
 const ByteBlock* AsByteBlock(IUnknown* unknown) {
   if (unknown == nullptr) return nullptr;
-  void* block = nullptr;
-  if (FAILED(unknown->QueryInterface(kIID_ByteBlock, &block)) || block == nullptr) return nullptr;
-  static_cast<IUnknown*>(block)->Release();  // `unknown` keeps it alive
-  return static_cast<const ByteBlock*>(block);
+  olert::ComPtr<IUnknown> block;
+  if (FAILED(unknown->QueryInterface(kIID_ByteBlock, block.ReceiveVoid())) || !block) {
+    return nullptr;
+  }
+  return static_cast<const ByteBlock*>(block.get());  // `unknown` keeps it alive
 }
 
 void BytesToVariant(const std::string& bytes, VARIANT* out) {
@@ -278,7 +267,9 @@ void BytesToVariant(const std::string& bytes, VARIANT* out) {
 }  // namespace
 
 Variant ByteArrayValue(std::string_view bytes) {
-  return Variant(static_cast<IUnknown*>(new ByteBlock(bytes)));
+  // The value takes a reference of its own; the block's first one goes here.
+  const auto block = olert::ComPtr<IUnknown>::Adopt(new ByteBlock(bytes));
+  return Variant(block.get());
 }
 
 std::string BstrToString(BSTR text) {
