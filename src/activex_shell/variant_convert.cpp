@@ -127,19 +127,23 @@ Variant ScalarToValue(const VARIANT& v) {
 
 Variant Convert(const VARIANT& v, int depth);
 
-// Keeps a safe array's data locked for the duration of a read.
+// Keeps a safe array's data locked while it lives (when it could lock it).
 class ArrayAccess {
  public:
-  explicit ArrayAccess(SAFEARRAY* psa) : psa_(psa) {
-    void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(psa_, &data))) Fail("Cannot read the elements of the array");
+  explicit ArrayAccess(SAFEARRAY* psa)
+      : psa_(psa), locked_(SUCCEEDED(SafeArrayAccessData(psa_, &data_))) {}
+  ~ArrayAccess() {
+    if (locked_) SafeArrayUnaccessData(psa_);
   }
-  ~ArrayAccess() { SafeArrayUnaccessData(psa_); }
   ArrayAccess(const ArrayAccess&) = delete;
   ArrayAccess& operator=(const ArrayAccess&) = delete;
+  bool locked() const { return locked_; }
+  void* data() const { return data_; }
 
  private:
   SAFEARRAY* psa_;
+  void* data_ = nullptr;
+  bool locked_;
 };
 
 // The element type of a safe array: its own record of it when it keeps one,
@@ -170,7 +174,8 @@ Variant ArrayToValue(SAFEARRAY* psa, VARTYPE declared, int depth) {
   VariantArray out;
   out.LowBound = low;
   out.Items.reserve(count);
-  ArrayAccess access(psa);
+  const ArrayAccess access(psa);
+  if (!access.locked()) Fail("Cannot read the elements of the array");
   const olert::SafeArrayElements elements(psa);
   for (ULONG i = 0; i < count; ++i) out.Items.push_back(Convert(elements.ViewAs(i, et), depth + 1));
   return Variant(std::move(out));
@@ -248,20 +253,27 @@ const ByteBlock* AsByteBlock(IUnknown* unknown) {
   return static_cast<const ByteBlock*>(block.get());  // `unknown` keeps it alive
 }
 
-void BytesToVariant(const std::string& bytes, VARIANT* out) {
-  SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  if (psa == nullptr) throw std::bad_alloc();
-  if (!bytes.empty()) {
-    void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(psa, &data))) {
-      SafeArrayDestroy(psa);
-      throw std::bad_alloc();
-    }
-    std::memcpy(data, bytes.data(), bytes.size());
-    SafeArrayUnaccessData(psa);
+// A new one-dimensional array of `count` elements of type `vt` from index
+// `low` in *out, its elements written by `fill` (given the locked data).
+// When anything fails, the array goes, with the elements filled so far.
+template <class Fill>
+void NewArray(VARTYPE vt, LONG low, size_t count, VARIANT* out, Fill fill) {
+  olert::ScopedVariant array;
+  array->parray = SafeArrayCreateVector(vt, low, static_cast<ULONG>(count));
+  if (array->parray == nullptr) throw std::bad_alloc();
+  array->vt = VT_ARRAY | vt;
+  {
+    const ArrayAccess access(array->parray);
+    if (!access.locked()) throw std::bad_alloc();
+    fill(access.data());
   }
-  out->parray = psa;
-  out->vt = VT_ARRAY | VT_UI1;
+  *out = array.Detach();
+}
+
+void BytesToVariant(const std::string& bytes, VARIANT* out) {
+  NewArray(VT_UI1, 0, bytes.size(), out, [&bytes](void* data) {
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+  });
 }
 
 }  // namespace
@@ -393,25 +405,10 @@ void ValueToVariant(const Variant& value, VARIANT* out) {
       return;
     case VarType::Array: {
       const VariantArray& array = value.RawArray();
-      SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, array.LowBound,
-                                             static_cast<ULONG>(array.Items.size()));
-      if (psa == nullptr) throw std::bad_alloc();
-      void* data = nullptr;
-      if (FAILED(SafeArrayAccessData(psa, &data))) {
-        SafeArrayDestroy(psa);
-        throw std::bad_alloc();
-      }
-      auto* elements = static_cast<VARIANT*>(data);
-      try {
+      NewArray(VT_VARIANT, array.LowBound, array.Items.size(), out, [&array](void* data) {
+        auto* elements = static_cast<VARIANT*>(data);
         for (size_t i = 0; i < array.Items.size(); ++i) ValueToVariant(array.Items[i], &elements[i]);
-      } catch (...) {
-        SafeArrayUnaccessData(psa);
-        SafeArrayDestroy(psa);  // frees the elements already filled
-        throw;
-      }
-      SafeArrayUnaccessData(psa);
-      out->parray = psa;
-      out->vt = VT_ARRAY | VT_VARIANT;
+      });
       return;
     }
   }
