@@ -253,30 +253,28 @@ const ByteBlock* AsByteBlock(IUnknown* unknown) {
   return static_cast<const ByteBlock*>(block.get());  // `unknown` keeps it alive
 }
 
-// A new one-dimensional array of `count` elements of type `vt` from index
-// `low` in *out, its elements written by `fill` (given the locked data).
-// When anything fails, the array goes, with the elements filled so far.
-template <class Fill>
-void NewArray(VARTYPE vt, LONG low, size_t count, VARIANT* out, Fill fill) {
-  olert::ScopedVariant array;
-  array->parray = SafeArrayCreateVector(vt, low, static_cast<ULONG>(count));
-  if (array->parray == nullptr) throw std::bad_alloc();
-  array->vt = VT_ARRAY | vt;
-  {
-    const ArrayAccess access(array->parray);
-    if (!access.locked()) throw std::bad_alloc();
-    fill(access.data());
-  }
-  *out = array.Detach();
-}
-
 void BytesToVariant(const std::string& bytes, VARIANT* out) {
-  NewArray(VT_UI1, 0, bytes.size(), out, [&bytes](void* data) {
+  SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+  FillNewArray(psa, VT_UI1, out, [&bytes](void* data) {
     if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
   });
 }
 
 }  // namespace
+
+void FillNewArray(SAFEARRAY* array, VARTYPE vt, VARIANT* out,
+                  const std::function<void(void* data)>& fill) {
+  if (array == nullptr) throw std::bad_alloc();
+  olert::ScopedVariant owned;
+  owned->parray = array;
+  owned->vt = VT_ARRAY | vt;
+  {
+    const ArrayAccess access(array);
+    if (!access.locked()) throw std::bad_alloc();
+    fill(access.data());
+  }
+  *out = owned.Detach();
+}
 
 Variant ByteArrayValue(std::string_view bytes) {
   // The value takes a reference of its own; the block's first one goes here.
@@ -405,7 +403,9 @@ void ValueToVariant(const Variant& value, VARIANT* out) {
       return;
     case VarType::Array: {
       const VariantArray& array = value.RawArray();
-      NewArray(VT_VARIANT, array.LowBound, array.Items.size(), out, [&array](void* data) {
+      SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, array.LowBound,
+                                             static_cast<ULONG>(array.Items.size()));
+      FillNewArray(psa, VT_VARIANT, out, [&array](void* data) {
         auto* elements = static_cast<VARIANT*>(data);
         for (size_t i = 0; i < array.Items.size(); ++i) ValueToVariant(array.Items[i], &elements[i]);
       });
