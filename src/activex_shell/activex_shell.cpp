@@ -1,27 +1,18 @@
-// The generic shell: reference counting, name table, dispatch, the generic
-// operations over published properties, owned components and provider verbs,
-// and the choice of shell kind for an object.
+// The generic shell: reference counting, name table, dispatch, and the
+// generic operations over published properties, owned components and
+// provider verbs. Which kind of shell an object gets is shell_kinds.cpp's.
 #include "activex_shell/activex_shell.h"
 
 #include <algorithm>
-#include <cassert>
-#include <mutex>
 #include <new>
 
-#include "activex_shell/collection_shell.h"
-#include "activex_shell/dataset_shell.h"
-#include "activex_shell/field_shell.h"
 #include "activex_shell/published_access.h"
-#include "activex_shell/strings_shell.h"
 #include "activex_shell/variant_convert.h"
-#include "base/collection.h"
 #include "base/component.h"
 #include "base/number_text.h"
 #include "base/published.h"
 #include "base/string_list.h"
 #include "base/utf8.h"
-#include "mysql_dataset/fields.h"
-#include "mysql_dataset/mysql_dataset.h"
 
 namespace quill {
 
@@ -78,21 +69,6 @@ void FillException(EXCEPINFO* excep, const std::string& message) {
     excep->bstrDescription = nullptr;
   }
   excep->scode = DISP_E_EXCEPTION;
-}
-
-// Registered shell kinds, tried in order after the built-in ones.
-struct ShellKind {
-  const TClassInfo* cls;
-  shell_factory make;
-};
-
-std::mutex& KindsMutex() {
-  static std::mutex* mutex = new std::mutex;
-  return *mutex;
-}
-std::vector<ShellKind>& Kinds() {
-  static std::vector<ShellKind>* kinds = new std::vector<ShellKind>;
-  return *kinds;
 }
 
 }  // namespace
@@ -334,40 +310,6 @@ bool Tactivex_shell::has_name(const std::string& name) {
 // ---------------------------------------------------------------------------
 // Making shells
 
-void register_shell_kind(const TClassInfo& cls, shell_factory make) {
-  assert(make != nullptr);
-  std::lock_guard<std::mutex> guard(KindsMutex());
-  for (const ShellKind& kind : Kinds()) {
-    if (kind.cls == &cls) return;
-  }
-  Kinds().push_back(ShellKind{&cls, make});
-}
-
-Tactivex_shell* create_shell(TObject* object) {
-  if (object != nullptr) {
-    if (object->InheritsFrom(TStringList::StaticClassInfo)) return new Tactivex_shell_strings(object);
-    if (object->InheritsFrom(TCollection::StaticClassInfo)) {
-      return new Tactivex_shell_collection(object);
-    }
-    if (object->InheritsFrom(TMySQLDataset::StaticClassInfo)) {
-      return new Tactivex_shell_dataset(object);
-    }
-    if (object->InheritsFrom(TField::StaticClassInfo)) return new Tactivex_shell_field(object);
-    shell_factory make = nullptr;
-    {
-      std::lock_guard<std::mutex> guard(KindsMutex());
-      for (const ShellKind& kind : Kinds()) {
-        if (object->InheritsFrom(*kind.cls)) {
-          make = kind.make;
-          break;
-        }
-      }
-    }
-    if (make != nullptr) return make(object);
-  }
-  return new Tactivex_shell(object);
-}
-
 VARIANT shell_variant(TObject* object) {
   VARIANT out;
   VariantInit(&out);
@@ -379,11 +321,8 @@ VARIANT shell_variant(TObject* object) {
 }
 
 Variant shell_value(TObject* object) {
-  IDispatch* dispatch = nullptr;
-  create_shell(object)->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-  Variant out(dispatch);  // takes its own reference
-  dispatch->Release();
-  return out;
+  // The value takes the new shell's first reference.
+  return Variant(static_cast<IDispatch*>(create_shell(object)));
 }
 
 // ---------------------------------------------------------------------------

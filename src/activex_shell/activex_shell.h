@@ -209,7 +209,8 @@ using shell_factory = Tactivex_shell* (*)(TObject* object);
 void register_shell_kind(const TClassInfo& cls, shell_factory make);
 
 // A new shell of the right kind over `object` (null: a generic shell over
-// nothing), tested in this order: a string list gets Tactivex_shell_strings,
+// nothing; the kinds are shell_kinds.cpp's), tested in this order: a string
+// list gets Tactivex_shell_strings,
 // a collection Tactivex_shell_collection, a MySQL dataset
 // Tactivex_shell_dataset, a field Tactivex_shell_field, a registered kind
 // its own shell, anything else Tactivex_shell. The shell's reference count is zero: the caller takes the

@@ -70,28 +70,6 @@ Variant FieldValues(const TMySQLDataset& ds, const std::string& names) {
   return Variant(std::move(values));
 }
 
-// Batch execution and record search belong to the dataset's editing and
-// search layers. The shell binds to them by these signatures as soon as the
-// dataset offers them; until then the verbs fail with a clear message
-// instead of doing nothing.
-template <class Dataset>
-void RunBatch(Dataset& ds, const TStringList& lines) {
-  if constexpr (requires { ds.ExecStatements(lines, true, true); }) {
-    ds.ExecStatements(lines, ds.MacrosEnabled(), ds.CachedUpdates());
-  } else {
-    throw EDatabaseError("This dataset cannot run statements yet");
-  }
-}
-
-template <class Dataset>
-bool Locate(Dataset& ds, const std::string& keys, const Variant& value) {
-  if constexpr (requires { ds.LocateRecord(keys, value, true, true); }) {
-    return ds.LocateRecord(keys, value, /*case_insensitive=*/true, /*partial_key=*/true);
-  } else {
-    throw EDatabaseError("This dataset cannot search records yet");
-  }
-}
-
 }  // namespace
 
 bool find_dataset_method(std::string_view name, Tshell_dataset_method* out) {
@@ -103,18 +81,6 @@ bool find_dataset_method(std::string_view name, Tshell_dataset_method* out) {
     }
   }
   return false;
-}
-
-std::string hex_sql_literal(std::string_view bytes) {
-  if (bytes.empty()) return "NULL";
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out = "0x";
-  out.reserve(2 + 2 * bytes.size());
-  for (unsigned char b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0x0F];
-  }
-  return out;
 }
 
 TMySQLDataset* Tactivex_shell_dataset::dataset() const {
@@ -209,10 +175,10 @@ Variant Tactivex_shell_dataset::run(TMySQLDataset& ds, Tshell_dataset_method ver
     case m_execsql: {
       TStringList lines;
       lines.SetText(text(0));
-      RunBatch(ds, lines);
+      ds.ExecStatements(lines, ds.MacrosEnabled(), ds.CachedUpdates());
       break;
     }
-    case m_hexstr: return Variant(hex_sql_literal(text(0)));
+    case m_hexstr: return Variant(TMySQLDataset::HexStr(text(0)));
     case m_escapestr: {
       std::string s = text(0);
       return Variant(ds.Server() ? ds.Server()->EscapeString(s) : s);
@@ -234,9 +200,9 @@ Variant Tactivex_shell_dataset::run(TMySQLDataset& ds, Tshell_dataset_method ver
     case m_moveprevious: ds.MovePrior(); break;
     case m_moveby: ds.MoveRows(StrToInt(text(0))); break;
     case m_locaterecord: {
-      std::string keys = text(0);
-      Variant value(text(1));
-      return Variant(Locate(ds, keys, value));
+      const std::string keys = text(0);
+      const Variant value(text(1));
+      return Variant(ds.LocateRecord(keys, value, /*case_insensitive=*/true, /*partial_key=*/true));
     }
     case m_fieldcount: return Variant(static_cast<int32_t>(ds.FieldCount()));
     case m_fieldvalues: return FieldValues(ds, text(0));

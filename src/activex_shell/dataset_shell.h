@@ -95,8 +95,4 @@ class Tactivex_shell_dataset : public Tactivex_shell {
 // The member for a script name ("m_" + name, case ignored), or false.
 bool find_dataset_method(std::string_view name, Tshell_dataset_method* out);
 
-// "0x" followed by two upper-case hexadecimal digits per byte of `bytes`,
-// or "NULL" for no bytes: how binary text is written into SQL.
-std::string hex_sql_literal(std::string_view bytes);
-
 }  // namespace quill

@@ -129,12 +129,8 @@ bool find_field_method(std::string_view name, Tshell_field_method* out) {
 }
 
 Variant field_shell_value(TField* field) {
-  auto* shell = new Tactivex_shell_field(field);
-  IDispatch* dispatch = nullptr;
-  shell->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-  Variant out(dispatch);
-  dispatch->Release();
-  return out;
+  // The value takes the new shell's first reference.
+  return Variant(static_cast<IDispatch*>(new Tactivex_shell_field(field)));
 }
 
 TField* Tactivex_shell_field::field() const { return dynamic_cast<TField*>(wrapped()); }

@@ -6,6 +6,7 @@
 
 #include "activex_shell/activex_shell.h"
 #include "base/errors.h"
+#include "platform/olert/automation.h"
 
 namespace quill {
 namespace {
@@ -14,16 +15,13 @@ namespace {
 // property: the one named by the handle of the shell it holds, else none.
 TObject* ObjectOfShell(const Variant& value) {
   if (value.Type() != VarType::Dispatch || value.RawDispatch() == nullptr) return nullptr;
-  Iactivex_shell* shell = nullptr;
-  if (FAILED(value.RawDispatch()->QueryInterface(IID_Iactivex_shell,
-                                                 reinterpret_cast<void**>(&shell))) ||
-      shell == nullptr) {
+  olert::ComPtr<Iactivex_shell> shell;
+  if (FAILED(value.RawDispatch()->QueryInterface(IID_Iactivex_shell, shell.ReceiveVoid())) ||
+      !shell) {
     return nullptr;
   }
   LONG address = 0;
-  HRESULT hr = shell->get_address(&address);
-  shell->Release();
-  if (FAILED(hr)) return nullptr;
+  if (FAILED(shell->get_address(&address))) return nullptr;
   return ResolveHandle(static_cast<ObjectHandle>(address));
 }
 

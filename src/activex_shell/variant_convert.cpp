@@ -6,7 +6,6 @@
 // that a cyclic structure cannot exhaust the stack.
 #include "activex_shell/variant_convert.h"
 
-#include <atomic>
 #include <cassert>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +15,7 @@
 
 #include "base/errors.h"
 #include "base/utf8.h"
+#include "platform/olert/automation.h"
 
 namespace quill {
 namespace {
@@ -127,20 +127,23 @@ Variant ScalarToValue(const VARIANT& v) {
 
 Variant Convert(const VARIANT& v, int depth);
 
-// Keeps a safe array's data locked for the duration of a read.
+// Keeps a safe array's data locked while it lives (when it could lock it).
 class ArrayAccess {
  public:
-  explicit ArrayAccess(SAFEARRAY* psa) : psa_(psa) {
-    if (FAILED(SafeArrayAccessData(psa_, &data_))) Fail("Cannot read the elements of the array");
+  explicit ArrayAccess(SAFEARRAY* psa)
+      : psa_(psa), locked_(SUCCEEDED(SafeArrayAccessData(psa_, &data_))) {}
+  ~ArrayAccess() {
+    if (locked_) SafeArrayUnaccessData(psa_);
   }
-  ~ArrayAccess() { SafeArrayUnaccessData(psa_); }
   ArrayAccess(const ArrayAccess&) = delete;
   ArrayAccess& operator=(const ArrayAccess&) = delete;
-  const unsigned char* data() const { return static_cast<const unsigned char*>(data_); }
+  bool locked() const { return locked_; }
+  void* data() const { return data_; }
 
  private:
   SAFEARRAY* psa_;
   void* data_ = nullptr;
+  bool locked_;
 };
 
 // The element type of a safe array: its own record of it when it keeps one,
@@ -171,11 +174,10 @@ Variant ArrayToValue(SAFEARRAY* psa, VARTYPE declared, int depth) {
   VariantArray out;
   out.LowBound = low;
   out.Items.reserve(count);
-  ArrayAccess access(psa);
-  for (ULONG i = 0; i < count; ++i) {
-    VARIANT element = ViewOf(et, access.data() + static_cast<size_t>(i) * size);
-    out.Items.push_back(Convert(element, depth + 1));
-  }
+  const ArrayAccess access(psa);
+  if (!access.locked()) Fail("Cannot read the elements of the array");
+  const olert::SafeArrayElements elements(psa);
+  for (ULONG i = 0; i < count; ++i) out.Items.push_back(Convert(elements.ViewAs(i, et), depth + 1));
   return Variant(std::move(out));
 }
 
@@ -224,61 +226,60 @@ Variant ByRefText(const CHAR* p) {
 constexpr IID kIID_ByteBlock = {
     0x5C1E3B2A, 0x8F47, 0x4D6B, {0x9A, 0x0E, 0x2B, 0x7C, 0x4D, 0x1E, 0x6F, 0x30}};
 
-class ByteBlock final : public IUnknown {
+class ByteBlock final : public olert::RefCounted<IUnknown> {
  public:
   explicit ByteBlock(std::string_view bytes) : bytes_(bytes) {}
   HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == kIID_ByteBlock) {
-      *object = this;
+    if (object != nullptr && riid == kIID_ByteBlock) {
+      *object = static_cast<IUnknown*>(this);
       AddRef();
       return S_OK;
     }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
+    return QueryListed(riid, object);
   }
   const std::string& bytes() const { return bytes_; }
 
  private:
-  std::atomic<ULONG> refs_{0};
   std::string bytes_;
 };
 
 // The byte block inside an Unknown value, or null (no new reference).
 const ByteBlock* AsByteBlock(IUnknown* unknown) {
   if (unknown == nullptr) return nullptr;
-  void* block = nullptr;
-  if (FAILED(unknown->QueryInterface(kIID_ByteBlock, &block)) || block == nullptr) return nullptr;
-  static_cast<IUnknown*>(block)->Release();  // `unknown` keeps it alive
-  return static_cast<const ByteBlock*>(block);
+  olert::ComPtr<IUnknown> block;
+  if (FAILED(unknown->QueryInterface(kIID_ByteBlock, block.ReceiveVoid())) || !block) {
+    return nullptr;
+  }
+  return static_cast<const ByteBlock*>(block.get());  // `unknown` keeps it alive
 }
 
 void BytesToVariant(const std::string& bytes, VARIANT* out) {
   SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  if (psa == nullptr) throw std::bad_alloc();
-  if (!bytes.empty()) {
-    void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(psa, &data))) {
-      SafeArrayDestroy(psa);
-      throw std::bad_alloc();
-    }
-    std::memcpy(data, bytes.data(), bytes.size());
-    SafeArrayUnaccessData(psa);
-  }
-  out->parray = psa;
-  out->vt = VT_ARRAY | VT_UI1;
+  FillNewArray(psa, VT_UI1, out, [&bytes](void* data) {
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+  });
 }
 
 }  // namespace
 
+void FillNewArray(SAFEARRAY* array, VARTYPE vt, VARIANT* out,
+                  const std::function<void(void* data)>& fill) {
+  if (array == nullptr) throw std::bad_alloc();
+  olert::ScopedVariant owned;
+  owned->parray = array;
+  owned->vt = VT_ARRAY | vt;
+  {
+    const ArrayAccess access(array);
+    if (!access.locked()) throw std::bad_alloc();
+    fill(access.data());
+  }
+  *out = owned.Detach();
+}
+
 Variant ByteArrayValue(std::string_view bytes) {
-  return Variant(static_cast<IUnknown*>(new ByteBlock(bytes)));
+  // The value takes a reference of its own; the block's first one goes here.
+  const auto block = olert::ComPtr<IUnknown>::Adopt(new ByteBlock(bytes));
+  return Variant(block.get());
 }
 
 std::string BstrToString(BSTR text) {
@@ -404,23 +405,10 @@ void ValueToVariant(const Variant& value, VARIANT* out) {
       const VariantArray& array = value.RawArray();
       SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, array.LowBound,
                                              static_cast<ULONG>(array.Items.size()));
-      if (psa == nullptr) throw std::bad_alloc();
-      void* data = nullptr;
-      if (FAILED(SafeArrayAccessData(psa, &data))) {
-        SafeArrayDestroy(psa);
-        throw std::bad_alloc();
-      }
-      auto* elements = static_cast<VARIANT*>(data);
-      try {
+      FillNewArray(psa, VT_VARIANT, out, [&array](void* data) {
+        auto* elements = static_cast<VARIANT*>(data);
         for (size_t i = 0; i < array.Items.size(); ++i) ValueToVariant(array.Items[i], &elements[i]);
-      } catch (...) {
-        SafeArrayUnaccessData(psa);
-        SafeArrayDestroy(psa);  // frees the elements already filled
-        throw;
-      }
-      SafeArrayUnaccessData(psa);
-      out->parray = psa;
-      out->vt = VT_ARRAY | VT_VARIANT;
+      });
       return;
     }
   }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -105,6 +106,14 @@ Variant VariantToValue(const VARIANT& value);
 //   ByteArrayValue(b)   VT_ARRAY | VT_UI1 indexed from 0, one element per byte
 // On failure (memory) *out is left VT_EMPTY and std::bad_alloc is raised.
 void ValueToVariant(const Variant& value, VARIANT* out);
+
+// Hands the new safe array `array` of `vt` elements to *out (VT_ARRAY | vt)
+// once `fill` has written its elements (given its data, locked). Raises
+// std::bad_alloc for a null `array` or one whose data cannot be locked, and
+// passes on what `fill` raises; on every failure the array goes, with the
+// elements filled so far, and *out is left as it was.
+void FillNewArray(SAFEARRAY* array, VARTYPE vt, VARIANT* out,
+                  const std::function<void(void* data)>& fill);
 
 // Bytes (a blob's content) as a value that ValueToVariant hands to script
 // as an array of bytes, the form binary writers of script hosts expect.

@@ -98,10 +98,6 @@ HRESULT TAutoObject::GetClassInfo(ITypeInfo** info) {
 
 // --- TASPObject -------------------------------------------------------------------
 
-TASPObject::~TASPObject() {
-  if (scripting_context_ != nullptr) scripting_context_->Release();
-}
-
 void* TASPObject::FindInterface(REFIID riid) {
   if (riid == IID_IPageEvents) return static_cast<IPageEvents*>(this);
   return TAutoObject::FindInterface(riid);
@@ -109,23 +105,17 @@ void* TASPObject::FindInterface(REFIID riid) {
 
 HRESULT TASPObject::OnStartPage(IUnknown* context) {
   return GuardedCall([&] {
-    IUnknown* kept = nullptr;
+    olert::ComPtr<IUnknown> kept;
     if (context != nullptr &&
-        (FAILED(context->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(&kept))) ||
-         kept == nullptr)) {
+        (FAILED(context->QueryInterface(IID_IScriptingContext, kept.ReceiveVoid())) || !kept)) {
       throw Exception("Interface not supported");
     }
-    if (scripting_context_ != nullptr) scripting_context_->Release();
-    scripting_context_ = kept;
+    scripting_context_ = std::move(kept);
   });
 }
 
 HRESULT TASPObject::OnEndPage() {
-  return GuardedCall([&] {
-    IUnknown* old = scripting_context_;
-    scripting_context_ = nullptr;
-    if (old != nullptr) old->Release();
-  });
+  return GuardedCall([&] { scripting_context_.Reset(); });
 }
 
 }  // namespace quill

@@ -13,7 +13,7 @@
 
 #include <atomic>
 
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 #include "script_object/quill_interface.h"
 
 namespace quill {
@@ -98,15 +98,15 @@ class TASPObject : public TAutoObject, public IPageEvents {
   HRESULT OnEndPage() override;
 
   // The context of the current page (not AddRef'd), or null.
-  IUnknown* ScriptingContext() const { return scripting_context_; }
+  IUnknown* ScriptingContext() const { return scripting_context_.get(); }
 
  protected:
   TASPObject() = default;
-  ~TASPObject() override;
+  ~TASPObject() override = default;
   void* FindInterface(REFIID riid) override;
 
  private:
-  IUnknown* scripting_context_ = nullptr;
+  olert::ComPtr<IUnknown> scripting_context_;
 };
 
 }  // namespace quill

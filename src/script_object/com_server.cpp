@@ -67,24 +67,6 @@ const char* TAutoObjectFactory::Description() const { return kClassDescription; 
 
 const IID& TAutoObjectFactory::ErrorIID() const { return IID_IQuill; }
 
-HRESULT TAutoObjectFactory::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-    *object = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG TAutoObjectFactory::AddRef() { return ++refs_; }
-
-ULONG TAutoObjectFactory::Release() {
-  const ULONG left = --refs_;
-  return left == 0 ? 1 : left;  // never freed: it belongs to the module
-}
-
 HRESULT TAutoObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;

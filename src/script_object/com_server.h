@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 
 namespace quill {
 
@@ -58,7 +58,7 @@ class TComServer {
   std::atomic<LONG> locks_{0};
 };
 
-class TAutoObjectFactory final : public IClassFactory {
+class TAutoObjectFactory final : public olert::RefCounted<IClassFactory> {
  public:
   // Makes an object that is not yet initialised (its reference count is 0).
   using Creator = std::function<TAutoObject*()>;
@@ -72,11 +72,9 @@ class TAutoObjectFactory final : public IClassFactory {
   // The interface whose IID error information carries.
   const IID& ErrorIID() const;
 
-  // IUnknown: answers IUnknown and IClassFactory. The factory belongs to the
-  // module, so its reference count does not free it.
-  HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
+  // IUnknown (RefCounted): answers IUnknown and IClassFactory. The factory
+  // belongs to the module, which keeps the reference it was created with for
+  // good, so its clients' releases never free it.
 
   // E_POINTER for a null `object`; CLASS_E_NOAGGREGATION when an outer
   // object asks for anything but IUnknown; E_UNEXPECTED (after the "VEV
@@ -93,7 +91,6 @@ class TAutoObjectFactory final : public IClassFactory {
  private:
   const CLSID clsid_;
   Creator creator_;
-  std::atomic<ULONG> refs_{1};
 };
 
 // The text shown when creating an object fails: `message` with a full stop

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/olert/automation.h"
 #include "script_object/type_library.h"
 
 namespace quill {
@@ -59,13 +60,12 @@ HRESULT ConvertArgument(const TParamInfo& param, const VARIANT& src, VARIANT* de
 void FillExcepInfo(HRESULT member_hr, EXCEPINFO* excep) {
   std::memset(excep, 0, sizeof(*excep));
   excep->scode = member_hr;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
+  olert::ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Receive()) == S_OK && info) {
     info->GetSource(&excep->bstrSource);
     info->GetDescription(&excep->bstrDescription);
     info->GetHelpFile(&excep->bstrHelpFile);
     info->GetHelpContext(&excep->dwHelpContext);
-    info->Release();
   }
 }
 
@@ -147,19 +147,15 @@ HRESULT QuillInvoke(IQuill* self, DISPID id, WORD flags, DISPPARAMS* params, VAR
       }
     }
 
-    VARIANT value;
-    VariantInit(&value);
-    const HRESULT hr = member->Call(self, args.data(), &value);
+    olert::ScopedVariant value;
+    const HRESULT hr = member->Call(self, args.data(), value.get());
     if (FAILED(hr)) {
-      VariantClear(&value);
       if (excep != nullptr) FillExcepInfo(hr, excep);
       return DISP_E_EXCEPTION;
     }
     if (result != nullptr) {
       VariantClear(result);
-      *result = value;  // ownership moves to the caller
-    } else {
-      VariantClear(&value);
+      *result = value.Detach();  // ownership moves to the caller
     }
     return S_OK;
   } catch (const std::bad_alloc&) {

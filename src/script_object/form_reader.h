@@ -14,7 +14,7 @@
 #include <string>
 
 #include "base/variant.h"
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 
 namespace quill {
 
@@ -23,7 +23,6 @@ class TFormReader {
   // `context` is the page's scripting context as OnStartPage kept it (an
   // IScriptingContext, which is an IDispatch), or null.
   explicit TFormReader(IUnknown* context) : context_(context) {}
-  ~TFormReader();
   TFormReader(const TFormReader&) = delete;
   TFormReader& operator=(const TFormReader&) = delete;
 
@@ -43,7 +42,7 @@ class TFormReader {
   IDispatch* Form();
 
   IUnknown* context_;
-  IDispatch* form_ = nullptr;
+  olert::ComPtr<IDispatch> form_;
 };
 
 }  // namespace quill

@@ -1,7 +1,8 @@
 // The script object's members: connection, dataset registry and links,
-// rendering through the page producers, actions on datasets and date
-// formatting. Each COM member converts its arguments, runs its body under
-// the failure guard and converts the result back.
+// rendering through the page producers, statements, date formatting and rows
+// as data (Execute is in quill_actions.cpp, transactions in
+// quill_transactions.cpp). Each COM member converts its arguments, runs its
+// body under the failure guard and converts the result back.
 #include "script_object/quill.h"
 
 #include <sys/mman.h>
@@ -18,8 +19,8 @@
 #include "mysql_dataset/fields.h"
 #include "mysql_dataset/mysql_dataset.h"
 #include "mysql_server/mysql_server.h"
+#include "platform/olert/automation.h"
 #include "script_object/error_guard.h"
-#include "script_object/form_reader.h"
 #include "script_object/row_export.h"
 #include "sql_parser/basic_parser.h"
 #include "sql_parser/qz_str_utils.h"
@@ -66,56 +67,11 @@ void SetText(BSTR* out, const std::string& text) {
 
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
-// Holds the element count of the first dimension of an array in Values.
-struct ValueArray {
-  SAFEARRAY* array = nullptr;
-  VARTYPE element_type = VT_EMPTY;
-};
-
-ValueArray ArrayOf(const VARIANT& values) {
-  ValueArray a;
-  if ((values.vt & VT_ARRAY) != 0 && (values.vt & VT_BYREF) == 0 && values.parray != nullptr) {
-    a.array = values.parray;
-    a.element_type = values.vt & VT_TYPEMASK;
-  }
-  return a;
-}
-
-// Element k - 1 of the first dimension, or nothing when k lies beyond its
-// upper bound. Raises the variant-array error for an element that cannot be
-// read by one index.
-bool ArrayElement(const ValueArray& a, int k, Variant* out) {
-  LONG upper = 0;
-  if (FAILED(SafeArrayGetUBound(a.array, 1, &upper))) {
-    throw EVariantError("Variant or safe array index out of bounds");
-  }
-  if (static_cast<int64_t>(k) > static_cast<int64_t>(upper) + 1) return false;
-  if (SafeArrayGetDim(a.array) != 1) {
-    throw EVariantError("Variant or safe array index out of bounds");
-  }
-  LONG index = k - 1;
-  VARIANT element;
-  VariantInit(&element);
-  HRESULT hr;
-  if (a.element_type == VT_VARIANT) {
-    hr = SafeArrayGetElement(a.array, &index, &element);
-  } else if (a.element_type == VT_DECIMAL) {
-    // A DECIMAL fills the whole VARIANT but its type word.
-    hr = SafeArrayGetElement(a.array, &index, &element.decVal);
-    if (SUCCEEDED(hr)) element.vt = VT_DECIMAL;
-  } else {
-    hr = SafeArrayGetElement(a.array, &index, &element.llVal);
-    if (SUCCEEDED(hr)) element.vt = a.element_type;
-  }
-  if (FAILED(hr)) throw EVariantError("Variant or safe array index out of bounds");
-  try {
-    *out = VariantToValue(element);
-  } catch (...) {
-    VariantClear(&element);
-    throw;
-  }
-  VariantClear(&element);
-  return true;
+// Puts `value` into a member's VARIANT result, which may hold an earlier
+// value of the caller's.
+void SetResult(VARIANT* result, VARIANT value) {
+  VariantClear(result);
+  *result = value;
 }
 
 // Rough number of rows a dataset will still render, for sizing the output.
@@ -243,8 +199,7 @@ void TQuill::DoConnect(const ConnectArgs& args) {
 
 void TQuill::DoServer(const ConnectArgs& args, VARIANT* value) {
   if (!args.host.empty()) DoConnect(args);
-  VariantClear(value);
-  *value = shell_variant(server_.get());
+  SetResult(value, shell_variant(server_.get()));
 }
 
 HRESULT TQuill::get_Server(BSTR Host, BSTR Username, BSTR Password, ULONG Port, BSTR DB,
@@ -276,14 +231,12 @@ void TQuill::DoDataset(const std::string& name, const std::string& table, bool a
   if (found >= 0) {
     TMySQLDataset* dataset = datasets_[static_cast<size_t>(found)].second.get();
     if (auto_open) dataset->SetActive(true);
-    VariantClear(value);
-    *value = shell_variant(dataset);
+    SetResult(value, shell_variant(dataset));
     return;
   }
   TMySQLDataset* dataset = CreateDataset(name, table);
   if (auto_open) dataset->SetActive(true);
-  VariantClear(value);
-  *value = shell_variant(dataset);
+  SetResult(value, shell_variant(dataset));
   if (!master.empty()) DoLink(name, master, condition);
 }
 
@@ -478,96 +431,7 @@ HRESULT TQuill::get_ContentTable(BSTR Name, VARIANT_BOOL IsFile, BSTR HTMLHead, 
   });
 }
 
-// --- Actions --------------------------------------------------------------------------
-
-void TQuill::AssignField(TMySQLDataset& dataset, const std::string& name, int k,
-                         const VARIANT& values, TFormReader& form) {
-  TField* field = dataset.LookupField(name);
-  if (field == nullptr) return;  // its position k is used up all the same
-  Variant value;
-  const ValueArray array = ArrayOf(values);
-  if (array.array == nullptr || !ArrayElement(array, k, &value)) value = form.Item(name);
-  field->SetAsVariant(value);
-}
-
-void TQuill::FieldsFromList(TMySQLDataset& dataset, const std::string& fields,
-                            const VARIANT& values, TFormReader& form) {
-  // Word positions are one byte wide: after 255 the position wraps to 0,
-  // which names no word, so at most 255 names are used.
-  for (int k = 1; k <= 255; ++k) {
-    const std::string name = ExtractWord(static_cast<uint8_t>(k), fields, ";,");
-    if (name.empty()) break;
-    AssignField(dataset, name, k, values, form);
-  }
-}
-
-void TQuill::FieldsFromForm(TMySQLDataset& dataset, const VARIANT& values, TFormReader& form) {
-  const int count = form.Count();
-  for (int k = 1; k <= count; ++k) AssignField(dataset, form.Key(k), k, values, form);
-}
-
-void TQuill::DoExecute(const std::string& action, const std::string& name,
-                       const std::string& fields, const VARIANT& values_in) {
-  int target = FindDataset(name);
-  if (target < 0) {
-    if (datasets_.empty()) return;
-    target = 0;
-  }
-  TMySQLDataset& dataset = *datasets_[static_cast<size_t>(target)].second;
-
-  // Values is taken with its references resolved, so an array passed by
-  // reference counts as an array.
-  VARIANT values;
-  VariantInit(&values);
-  if (FAILED(VariantCopyInd(&values, &values_in))) VariantInit(&values);
-  struct Clear {
-    VARIANT* v;
-    ~Clear() { VariantClear(v); }
-  } clear{&values};
-
-  TFormReader form(ScriptingContext());
-  auto assign = [&] {
-    // All or nothing: a value that fails takes back the ones written before
-    // it, so that a later post cannot send half of this Execute.
-    const TMySQLDataset::TRecordValues before = dataset.SaveRecordValues();
-    try {
-      if (!fields.empty()) {
-        FieldsFromList(dataset, fields, values, form);
-      } else {
-        FieldsFromForm(dataset, values, form);
-      }
-    } catch (...) {
-      dataset.RestoreRecordValues(before);
-      throw;
-    }
-  };
-  const std::string verb = UpperCase(action);
-  if (verb == "EDIT" || verb == "UPDATE") {
-    dataset.BeginEdit();
-    assign();
-    dataset.PostRecord();
-  } else if (verb == "INSERT" || verb == "APPEND") {
-    dataset.BeginAppend();
-    assign();
-    dataset.PostRecord();
-  } else if (verb == "FIRST") {
-    dataset.MoveFirst();
-  } else if (verb == "NEXT") {
-    dataset.MoveNext();
-  } else if (verb == "PRIOR" || verb == "PREVIOUS") {
-    dataset.MovePrior();
-  } else if (verb == "LAST") {
-    dataset.MoveLast();
-  } else if (verb == "REFRESH") {
-    dataset.RefreshRows();
-  } else if (verb == "DELETE") {
-    dataset.DeleteRecord();
-  }
-}
-
-HRESULT TQuill::Execute(BSTR Action, BSTR Name, BSTR Fields, VARIANT Values) {
-  return GuardedCall([&] { DoExecute(Text(Action), Text(Name), Text(Fields), Values); });
-}
+// --- Statements and dates ---------------------------------------------------------
 
 HRESULT TQuill::ExecSQL(BSTR SQL, BSTR Host, BSTR Username, BSTR Password, ULONG Port, BSTR DB,
                         VARIANT_BOOL Compression, UINT) {
@@ -587,149 +451,18 @@ HRESULT TQuill::get_FormatDateTime(BSTR Format, DATE DateTime, BSTR* Value) {
   });
 }
 
-// --- Transactions ---------------------------------------------------------------------
-
-void TQuill::EnsureConnected() {
-  if (!server_->Connected()) server_->Connect();
-  if (!server_->Connected()) throw EDatabaseError("Server could not connect");
-}
-
-namespace {
-
-// Moves `dataset` onto or off the object's connection; with `reopen`, an
-// open dataset is reopened on the row it was on.
-void SetSharing(TMySQLDataset& dataset, bool share, bool reopen) {
-  const bool was_open = reopen && dataset.Active();
-  const int64_t row = was_open ? dataset.RowIndex() : -1;
-  dataset.SetShareConnection(share);
-  if (!was_open) return;
-  dataset.SetActive(true);
-  if (row >= 0) dataset.SetRowIndex(row);
-}
-
-}  // namespace
-
-void TQuill::DoBeginTrans() {
-  if (in_transaction_) throw EDatabaseError("A transaction is already open");
-  EnsureConnected();
-  // A dataset on a connection of its own would write outside the
-  // transaction.
-  for (auto& entry : datasets_) {
-    TMySQLDataset& dataset = *entry.second;
-    if (dataset.ShareConnection()) continue;
-    moved_datasets_.push_back(dataset.Handle());
-    SetSharing(dataset, true, true);
-  }
-  try {
-    server_->RunStatement("START TRANSACTION");
-  } catch (...) {
-    EndTransaction(true);
-    throw;
-  }
-  // A silent reconnect would carry on outside the transaction; better that
-  // the next statement fails.
-  ClientSetReconnect(server_->Handle(), false);
-  in_transaction_ = true;
-}
-
-void TQuill::EndTransaction(bool reopen) noexcept {
-  in_transaction_ = false;
-  if (server_ && server_->Handle() != nullptr) ClientSetReconnect(server_->Handle(), true);
-  std::vector<ObjectHandle> moved;
-  moved.swap(moved_datasets_);
-  for (ObjectHandle handle : moved) {
-    auto* dataset = dynamic_cast<TMySQLDataset*>(ResolveHandle(handle));
-    if (dataset == nullptr) continue;
-    try {
-      SetSharing(*dataset, false, reopen);
-    } catch (...) {
-      // It stays closed; its next open reports what is wrong.
-    }
-  }
-}
-
-void TQuill::AbandonTransaction() noexcept {
-  if (!in_transaction_) return;
-  in_transaction_ = false;
-  try {
-    if (server_->Handle() != nullptr) server_->RunStatement("ROLLBACK");
-  } catch (...) {
-    // The server ends the transaction with the connection anyway.
-  }
-  EndTransaction(false);
-}
-
-void TQuill::RefreshAfterRollback() {
-  std::exception_ptr first;
-  for (auto& entry : datasets_) {
-    TMySQLDataset& dataset = *entry.second;
-    if (!dataset.Active()) continue;
-    try {
-      if (dataset.State() == dsEdit || dataset.State() == dsInsert) dataset.CancelRecord();
-      dataset.RefreshRows();
-    } catch (...) {
-      if (!first) first = std::current_exception();
-    }
-  }
-  if (first) std::rethrow_exception(first);
-}
-
-HRESULT TQuill::BeginTrans() {
-  return GuardedCall([&] { DoBeginTrans(); });
-}
-
-// Sends `sql` (COMMIT or ROLLBACK) to end the open transaction; the
-// datasets go back to their own connections whether or not the server
-// took it.
-void TQuill::FinishTransaction(const char* sql) {
-  if (!in_transaction_) throw EDatabaseError("No transaction is open");
-  in_transaction_ = false;
-  struct End {
-    TQuill* self;
-    ~End() { self->EndTransaction(true); }
-  } end{this};
-  server_->RunStatement(sql);
-}
-
-HRESULT TQuill::CommitTrans() {
-  return GuardedCall([&] { FinishTransaction("COMMIT"); });
-}
-
-HRESULT TQuill::RollbackTrans() {
-  return GuardedCall([&] {
-    FinishTransaction("ROLLBACK");
-    RefreshAfterRollback();
-  });
-}
-
-HRESULT TQuill::get_InTransaction(VARIANT_BOOL* Value) {
-  return GuardedCall([&] {
-    if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
-    *Value = in_transaction_ ? VARIANT_TRUE : VARIANT_FALSE;
-  });
-}
-
-HRESULT TQuill::OnEndPage() {
-  AbandonTransaction();
-  return TASPObject::OnEndPage();
-}
-
 // --- Bound statements ----------------------------------------------------------------
 
 std::vector<Variant> TQuill::ParamValues(const VARIANT& params_in) {
-  VARIANT params;
-  VariantInit(&params);
-  if (FAILED(VariantCopyInd(&params, &params_in))) throw EVariantError("Invalid Params value");
-  struct Clear {
-    VARIANT* v;
-    ~Clear() { VariantClear(v); }
-  } clear{&params};
-  if (params.vt == VT_EMPTY || (params.vt == VT_ERROR && params.scode == DISP_E_PARAMNOTFOUND)) {
+  olert::ScopedVariant params;
+  if (FAILED(VariantCopyInd(params.get(), &params_in))) throw EVariantError("Invalid Params value");
+  if (params.vt() == VT_EMPTY ||
+      (params.vt() == VT_ERROR && params->scode == DISP_E_PARAMNOTFOUND)) {
     return {};
   }
-  Variant value = VariantToValue(params);
+  Variant value = VariantToValue(*params);
   // A byte array is one value, not a list of numbers.
-  if (!value.IsArray() || params.vt == (VT_ARRAY | VT_UI1)) return {std::move(value)};
+  if (!value.IsArray() || params.vt() == (VT_ARRAY | VT_UI1)) return {std::move(value)};
   return std::move(value.RawArray().Items);
 }
 
@@ -759,8 +492,7 @@ HRESULT TQuill::get_Query(BSTR Name, BSTR SQL, VARIANT Params, VARIANT* Value) {
     lines.SetText(sql);
     dataset->SetSQL(lines);
     dataset->SetActive(true);
-    VariantClear(Value);
-    *Value = shell_variant(dataset);
+    SetResult(Value, shell_variant(dataset));
   });
 }
 
@@ -771,8 +503,9 @@ HRESULT TQuill::Exec(BSTR SQL, VARIANT Params, VARIANT* Value) {
     server_->RunStatement(sql);
     const uint64_t affected = ClientAffectedRows(server_->Handle());
     const int64_t count = affected == UINT64_MAX ? -1 : static_cast<int64_t>(affected);
-    VariantClear(Value);
-    ValueToVariant(Variant(count), Value);
+    VARIANT affected_rows;
+    ValueToVariant(Variant(count), &affected_rows);
+    SetResult(Value, affected_rows);
   });
 }
 
@@ -801,11 +534,9 @@ HRESULT TQuill::get_GetRows(BSTR Name, LONG Rows, BSTR Fields, VARIANT* Value) {
         if (!Trim(word).empty()) fields.push_back(&dataset.RequireField(Trim(word)));
       }
     }
-    VARIANT rows;
-    VariantInit(&rows);
-    ReadRowsArray(dataset, fields, Rows, &rows);
-    VariantClear(Value);
-    *Value = rows;
+    olert::ScopedVariant rows;
+    ReadRowsArray(dataset, fields, Rows, rows.get());
+    SetResult(Value, rows.Detach());
   });
 }
 

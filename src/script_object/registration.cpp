@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "base/utf8.h"
+#include "platform/olert/automation.h"
 #include "script_object/quill_interface.h"
 #include "script_object/type_library.h"
 
@@ -75,11 +76,11 @@ void RegisterQuillServer(const std::string& module_path) {
   auto reg = reinterpret_cast<RegisterFn>(RuntimeFunction("RegisterTypeLib"));
   if (load != nullptr && reg != nullptr) {
     std::u16string path = Utf8ToUtf16(module_path);
-    IUnknown* library = nullptr;
-    if (SUCCEEDED(load(path.c_str(), &library)) && library != nullptr) {
-      const HRESULT hr = reg(library, path.c_str(), nullptr);
-      library->Release();
-      if (FAILED(hr)) throw Exception("Error creating system registry entry");
+    olert::ComPtr<IUnknown> library;
+    if (SUCCEEDED(load(path.c_str(), library.Receive())) && library) {
+      if (FAILED(reg(library.get(), path.c_str(), nullptr))) {
+        throw Exception("Error creating system registry entry");
+      }
     }
   }
 }

@@ -132,17 +132,6 @@ Variant FieldValue(TField& field, const TFieldInfo* info) {
   return field.AsVariant();
 }
 
-// Owns a safe array until it is handed out.
-struct ArrayGuard {
-  SAFEARRAY* array;
-  bool locked = false;
-  ~ArrayGuard() {
-    if (array == nullptr) return;
-    if (locked) SafeArrayUnaccessData(array);
-    SafeArrayDestroy(array);
-  }
-};
-
 }  // namespace
 
 void AppendJsonString(std::string& out, std::string_view text) {
@@ -250,19 +239,11 @@ void ReadRowsArray(TMySQLDataset& dataset, const std::vector<TField*>& fields, i
   if (read > INT32_MAX) throw std::bad_alloc();
   SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(fields.size()), 0},
                               {static_cast<ULONG>(read), 0}};
-  ArrayGuard guard{SafeArrayCreate(VT_VARIANT, 2, bounds)};
-  if (guard.array == nullptr) throw std::bad_alloc();
-  void* data = nullptr;
-  if (FAILED(SafeArrayAccessData(guard.array, &data))) throw std::bad_alloc();
-  guard.locked = true;
-  // Storage order: the first index (the field) varies fastest.
-  auto* cells = static_cast<VARIANT*>(data);
-  for (size_t k = 0; k < values.size(); ++k) ValueToVariant(values[k], &cells[k]);
-  SafeArrayUnaccessData(guard.array);
-  guard.locked = false;
-  out->vt = VT_ARRAY | VT_VARIANT;
-  out->parray = guard.array;
-  guard.array = nullptr;
+  FillNewArray(SafeArrayCreate(VT_VARIANT, 2, bounds), VT_VARIANT, out, [&values](void* data) {
+    // Storage order: the first index (the field) varies fastest.
+    auto* cells = static_cast<VARIANT*>(data);
+    for (size_t k = 0; k < values.size(); ++k) ValueToVariant(values[k], &cells[k]);
+  });
 }
 
 }  // namespace quill

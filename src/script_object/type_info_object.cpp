@@ -3,15 +3,22 @@
 // of names, invocation, and the class's link to its interface.
 #include "script_object/type_info_object.h"
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
 
+#include "platform/olert/automation.h"
 #include "script_object/com_server.h"
 #include "script_object/dispatch_invoke.h"
 #include "script_object/type_library.h"
+
+namespace olert {
+template <>
+struct InterfaceId<ITypeInfo> {
+  static const IID& Get() { return IID_ITypeInfo; }
+};
+}  // namespace olert
 
 namespace quill {
 
@@ -51,30 +58,13 @@ BSTR AllocAscii(const char* text) {
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 
-class TQuillTypeInfo final : public ITypeInfo {
+class TQuillTypeInfo final : public olert::RefCounted<ITypeInfo> {
  public:
   // Interface describes IQuill2 (every member), Interface1 IQuill alone.
   enum class Kind { Interface, Interface1, Class };
 
   explicit TQuillTypeInfo(Kind kind) : kind_(kind) { TComServer::Instance().ObjectCreated(); }
-  ~TQuillTypeInfo() { TComServer::Instance().ObjectDestroyed(); }
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-      *object = static_cast<ITypeInfo*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ~TQuillTypeInfo() override { TComServer::Instance().ObjectDestroyed(); }
 
   HRESULT GetTypeAttr(TYPEATTR** out) override {
     if (out == nullptr) return E_INVALIDARG;
@@ -314,7 +304,6 @@ class TQuillTypeInfo final : public ITypeInfo {
   }
 
   const Kind kind_;
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <cassert>
 
+#include "platform/olert/automation.h"
+
 namespace quill {
 
 namespace {
@@ -86,11 +88,10 @@ constexpr TParamInfo kContentJSONParams[] = {{"Name", VT_BSTR, kReq, nullptr, 0}
 // Moves a BSTR result into the dispatch result. (The member must have run
 // before `value` is read, so callers evaluate the call first.)
 HRESULT BstrResult(HRESULT hr, BSTR value, VARIANT* result) {
+  olert::ScopedBstr owned(value);
   if (SUCCEEDED(hr)) {
     result->vt = VT_BSTR;
-    result->bstrVal = value;
-  } else {
-    SysFreeString(value);
+    result->bstrVal = owned.Detach();
   }
   return hr;
 }

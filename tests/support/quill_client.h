@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 
 namespace quill::test {
 
@@ -437,7 +437,7 @@ inline Dispatch CreateQuill() {
 // maps to a function of the arguments (script order) that stores a result.
 // Names compare without regard to ASCII case. With `context` set, the
 // object also answers IScriptingContext (as the page's context does).
-class TestObject final : public IDispatch {
+class TestObject final : public olert::RefCounted<IDispatch> {
  public:
   using Member = std::function<HRESULT(const std::vector<VARIANT>& args, VARIANT* result)>;
 
@@ -454,23 +454,16 @@ class TestObject final : public IDispatch {
       return VariantCopy(r, &copy.var());
     });
   }
-  ULONG refs() const { return refs_.load(); }
+  ULONG refs() const { return RefCount(); }
 
+  // Also answers IScriptingContext when made as a context.
   HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || (context_ && riid == kIScriptingContextIid)) {
+    if (out != nullptr && context_ && riid == kIScriptingContextIid) {
       *out = static_cast<IDispatch*>(this);
       AddRef();
       return S_OK;
     }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
+    return QueryListed(riid, out);
   }
   HRESULT GetTypeInfoCount(UINT* n) override {
     *n = 0;
@@ -508,7 +501,7 @@ class TestObject final : public IDispatch {
 
  private:
   explicit TestObject(bool context) : context_(context) {}
-  ~TestObject() = default;
+  ~TestObject() override = default;
   static std::string Lower(std::string s) {
     for (char& c : s) {
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -525,7 +518,6 @@ class TestObject final : public IDispatch {
   bool context_;
   std::vector<std::string> names_;
   std::vector<Member> members_;
-  std::atomic<ULONG> refs_{1};
 };
 
 // The page's scripting context with a posted form of (key, value) pairs:

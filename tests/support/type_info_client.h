@@ -2,6 +2,12 @@
 // it hands out, Windows x64 layouts) as a client of an automation server
 // declares them; the runtime itself only names ITypeInfo. For tests that
 // read the module's type information through the binary contract.
+//
+// This is deliberately a copy of script_object/type_info.h, not an include
+// of it: the tests that use it play a client compiled elsewhere, which knows
+// only the published layouts. Sharing the module's header would make a slot
+// or layout change in it invisible to them; with a copy of their own, such a
+// change breaks them, as it would break every real client.
 #pragma once
 
 #include <cstddef>

@@ -237,19 +237,23 @@ class SafeArrayElements {
 
   // Element k as a VARIANT that shares the element's storage: read it, never
   // clear it. REQUIRES: k < size().
-  VARIANT View(size_t k) const noexcept {
+  VARIANT View(size_t k) const noexcept { return ViewAs(k, type_); }
+  // The same, seen as `type`: for an array that keeps no record of its
+  // element type (type() is then VT_EMPTY) whose type the caller knows.
+  // REQUIRES: k < size(); one element of `type` fills exactly one element.
+  VARIANT ViewAs(size_t k, VARTYPE type) const noexcept {
     const void* data = static_cast<const char*>(array_->pvData) + k * array_->cbElements;
     VARIANT v;
     VariantInit(&v);
-    if (type_ == VT_VARIANT) {
+    if (type == VT_VARIANT) {
       v = *static_cast<const VARIANT*>(data);
-    } else if (type_ == VT_DECIMAL) {
+    } else if (type == VT_DECIMAL) {
       // A DECIMAL fills the whole VARIANT but its type word.
       v.decVal = *static_cast<const DECIMAL*>(data);
       v.vt = VT_DECIMAL;
     } else {
       std::memcpy(&v.llVal, data, array_->cbElements <= 8 ? array_->cbElements : 8);
-      v.vt = type_;
+      v.vt = type;
     }
     return v;
   }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/utf8.h"
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 
 namespace quill::asp::test {
 
@@ -57,7 +57,7 @@ class Var {
   VARIANT v_;
 };
 
-class ProbeObject final : public IDispatch {
+class ProbeObject final : public olert::RefCounted<IDispatch> {
  public:
   struct Call {
     std::string member;
@@ -80,24 +80,8 @@ class ProbeObject final : public IDispatch {
 
   std::vector<Call> calls;
   int lookups = 0;
-  ULONG refs() const { return refs_; }
+  ULONG refs() const { return RefCount(); }
 
-  HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -117,10 +101,9 @@ class ProbeObject final : public IDispatch {
     Handler handler;
   };
   ProbeObject() = default;
-  ~ProbeObject() = default;
+  ~ProbeObject() override = default;
 
   std::vector<Member> members_;
-  std::atomic<ULONG> refs_{1};
 };
 
 // Fills EXCEPINFO as a failing member does.

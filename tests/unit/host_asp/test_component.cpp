@@ -8,7 +8,7 @@
 #include <atomic>
 #include <string>
 
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 
 namespace {
 
@@ -47,26 +47,10 @@ HRESULT Get(IDispatch* object, const char16_t* name, const VARIANT* arg, VARIANT
   return object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &params, out, nullptr, nullptr);
 }
 
-class Component final : public IDispatch {
+class Component final : public olert::RefCounted<IDispatch> {
  public:
   Component() { ++g_live; }
 
-  HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT GetTypeInfoCount(UINT* n) override {
     *n = 0;
     return S_OK;
@@ -131,7 +115,7 @@ class Component final : public IDispatch {
   }
 
  private:
-  ~Component() {
+  ~Component() override {
     if (context_ != nullptr) context_->Release();
     --g_live;
   }
@@ -184,7 +168,6 @@ class Component final : public IDispatch {
     return S_OK;
   }
 
-  std::atomic<ULONG> refs_{1};
   IDispatch* context_ = nullptr;
 };
 

@@ -100,6 +100,17 @@ TEST(Automation, SafeArrayElementsReadEveryElementType) {
   SafeArrayDestroy(texts);
   EXPECT_EQ(std::u16string_view(copy->bstrVal), u"x");
   EXPECT_EQ(SafeArrayElements(nullptr).size(), 0u);
+
+  SAFEARRAY* untyped = nullptr;  // no record of its element type
+  ASSERT_EQ(SafeArrayAllocDescriptor(1, &untyped), S_OK);
+  untyped->cbElements = sizeof(LONG);
+  untyped->rgsabound[0] = {1, 0};
+  ASSERT_EQ(SafeArrayAllocData(untyped), S_OK);
+  static_cast<LONG*>(untyped->pvData)[0] = 42;
+  const VARIANT seen = SafeArrayElements(untyped).ViewAs(0, VT_I4);
+  EXPECT_EQ(seen.vt, VT_I4);
+  EXPECT_EQ(seen.lVal, 42);
+  SafeArrayDestroy(untyped);
 }
 
 }  // namespace

@@ -1,30 +1,12 @@
 // A minimal in-process server for the activation tests: one class whose
 // objects are IDispatch with a default property, served by one factory.
-#include <atomic>
-
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 #include "test_server_ids.h"
 
 namespace {
 
-class TestObject final : public IDispatch {
+class TestObject final : public olert::RefCounted<IDispatch> {
  public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT GetTypeInfoCount(UINT* n) override {
     if (n == nullptr) return E_POINTER;
     *n = 0;
@@ -45,9 +27,6 @@ class TestObject final : public IDispatch {
     }
     return S_OK;
   }
-
- private:
-  std::atomic<ULONG> refs_{1};
 };
 
 class TestFactory final : public IClassFactory {
