@@ -251,6 +251,12 @@ std::string TSqlExpander::HexStr(std::string_view bytes) {
 }
 
 std::string TSqlExpander::ValueLiteral(const TField& field, const TMySQLRecord& record) const {
+  return Literal(field, record,
+                 [this](std::string_view text) { return context_.EscapeString(text); });
+}
+
+std::string TSqlExpander::Literal(const TField& field, const TMySQLRecord& record,
+                                  const std::function<std::string(std::string_view)>& escape) {
   const int column = field.FieldNo() - 1;
   if (column < 0 || column >= record.Columns()) return "NULL";
   const TCell cell = record.Cell(column);
@@ -258,7 +264,7 @@ std::string TSqlExpander::ValueLiteral(const TField& field, const TMySQLRecord& 
   // An empty blob is '' (HexStr answers NULL for no bytes).
   if (field.IsBlob()) return cell.Bytes.empty() ? "''" : HexStr(cell.Bytes);
   std::string out = "'";
-  out += context_.EscapeString(cell.Bytes);
+  out += escape(cell.Bytes);
   out += '\'';
   return out;
 }

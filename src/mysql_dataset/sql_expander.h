@@ -13,6 +13,7 @@
 // becomes at most one blank on the way.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -101,6 +102,9 @@ class TSqlExpander {
   // blob field ('' for no bytes), NULL for no value, else the text escaped
   // between single quotes.
   std::string ValueLiteral(const TField& field, const TMySQLRecord& record) const;
+  // As ValueLiteral, escaping with `escape`.
+  static std::string Literal(const TField& field, const TMySQLRecord& record,
+                             const std::function<std::string(std::string_view)>& escape);
   // "0x" and two upper-case hexadecimal digits per byte; "NULL" for no bytes.
   static std::string HexStr(std::string_view bytes);
 

@@ -85,9 +85,8 @@ std::string TMySQLDataset::MacroValue(const std::string& name) {
 std::string TMySQLDataset::HexStr(std::string_view bytes) { return TSqlExpander::HexStr(bytes); }
 
 std::string TMySQLDataset::ValueLiteral(const TField& field, const TRecordBuffer& buffer) const {
-  TDatasetMacroContext context(const_cast<TMySQLDataset&>(*this));
-  return TSqlExpander(context, macro_open_, macro_close_)
-      .ValueLiteral(field, static_cast<const TMySQLRecord&>(buffer));
+  return TSqlExpander::Literal(field, static_cast<const TMySQLRecord&>(buffer),
+                               [this](std::string_view text) { return EscapeString(text); });
 }
 
 std::string TMySQLDataset::FieldListText() const {
