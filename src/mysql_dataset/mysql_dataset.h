@@ -28,6 +28,12 @@
 // MasterFields); both become one condition that the expansion inserts into
 // every SELECT it sends, and a detail re-reads its rows whenever its master
 // moves, opens or closes.
+//
+// The class is what scripts and shells see; its work is done by narrower
+// parts, each in its own file: TColumnDescription (the columns, and their
+// completion from the tables' structure through a process-wide cache),
+// TSqlExpander (the macros), TRowCondition (filter and master link) and
+// TRowSearch (Locate and Lookup over the cached rows).
 #pragma once
 
 #include <cstdint>
