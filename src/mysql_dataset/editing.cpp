@@ -100,7 +100,9 @@ void TMySQLDataset::SendStatement(const std::string& sql, bool keyed_row) {
   if (server_ == nullptr || link_ == nullptr) throw EDatabaseError("No server connection");
   const uint32_t version = server_->IntVer();
   SelectOwnDatabase();
-  if (!ClientRealQuery(link_, sql)) RaiseServerError(link_, "", version);
+  const bool accepted = ClientRealQuery(link_, sql);
+  TColumnDescription::StatementSent(*server_, sql);
+  if (!accepted) RaiseServerError(link_, "", version);
   const uint64_t affected = ClientAffectedRows(link_);
   affected_rows_ = std::to_string(affected);
   last_insert_id_ = version < kInsertIdFrom ? "0" : std::to_string(ClientInsertId(link_));
@@ -147,7 +149,7 @@ void TMySQLDataset::HookInsertStart() {
   // Key columns and the columns named in FieldName are always written by
   // an insert, matched by whole name: a column id is not a part of userid.
   // A default the server computes is left to the server.
-  const std::string wanted = primary_fields_ + "," + field_name_;
+  const std::string wanted = PrimaryFields() + "," + field_name_;
   for (int i = 0; i < ColumnCount(); ++i) {
     TFieldInfo& info = ColumnInfo(i);
     if (info.ServerDefault) continue;

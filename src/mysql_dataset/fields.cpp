@@ -1,6 +1,7 @@
 // The field classes: value conversions between each field type's
 // representation and the script's views of a value, display texts, the
 // write checks, and the published-property tables of every field class.
+// The numeric fields' conversions are in numeric_fields.cpp.
 #include "mysql_dataset/fields.h"
 
 #include <cmath>
@@ -204,24 +205,9 @@ bool IsWriteState(TDataSetState state) {
   return state == dsEdit || state == dsInsert || state == dsSetKey;
 }
 
-[[noreturn]] void RangeError(const std::string& value, const std::string& field,
-                             const std::string& low, const std::string& high) {
-  throw EDatabaseError(value + " is not a valid value for field '" + field +
-                       "'. The allowed range is " + low + " to " + high);
-}
-
 template <class F>
 std::unique_ptr<TField> Make(TDataSet& dataset) {
   return std::make_unique<F>(dataset);
-}
-
-// A double rounded half to even into int64, or false when out of range.
-bool RoundToInt64(double value, int64_t* out) {
-  if (!std::isfinite(value)) return false;
-  const double r = std::nearbyint(value);
-  if (r < -9223372036854775808.0 || r >= 9223372036854775808.0) return false;
-  *out = static_cast<int64_t>(r);
-  return true;
 }
 
 }  // namespace
@@ -382,25 +368,40 @@ void TField::SetText(std::string_view text) {
   }
 }
 
-// --- TStringField ------------------------------------------------------------------
+// --- TTextBackedField and TStringField ----------------------------------------------
 
-TStringField::TStringField(TDataSet& dataset) : TField(dataset, ftString) { SetSize(20); }
-
-std::string TStringField::AsString() const {
+std::string TTextBackedField::AsString() const {
   std::string text;
   GetTextData(&text);
   return text;
 }
 
-bool TStringField::ReadAsString(std::string* out) const { return GetTextData(out); }
+bool TTextBackedField::ReadAsString(std::string* out) const { return GetTextData(out); }
 
-void TStringField::SetAsString(std::string_view text) {
+void TTextBackedField::SetAsString(std::string_view text) {
   TFieldValue v;
   v.Text.assign(text);
   SetData(&v);
 }
 
-std::string TStringField::GetText(bool) const { return AsString(); }
+std::string TTextBackedField::GetText(bool) const { return AsString(); }
+
+Variant TTextBackedField::AsVariant() const {
+  TFieldValue v;
+  return GetData(&v) ? Variant(std::move(v.Text)) : Variant::Null();
+}
+
+void TTextBackedField::SetAsVariant(const Variant& value) {
+  if (value.IsClear()) {
+    Clear();
+  } else {
+    SetAsString(value.AsString());
+  }
+}
+
+TStringField::TStringField(TDataSet& dataset) : TTextBackedField(dataset, ftString) {
+  SetSize(20);
+}
 
 int32_t TStringField::AsInteger() const {
   const std::string text = AsString();
@@ -439,295 +440,6 @@ TDateTime TStringField::AsDateTime() const {
 }
 
 void TStringField::SetAsDateTime(TDateTime value) { SetAsString(DateTimeToSqlText(value)); }
-
-Variant TStringField::AsVariant() const {
-  TFieldValue v;
-  return GetData(&v) ? Variant(std::move(v.Text)) : Variant::Null();
-}
-
-void TStringField::SetAsVariant(const Variant& value) {
-  if (value.IsClear()) {
-    Clear();
-  } else {
-    SetAsString(value.AsString());
-  }
-}
-
-// --- TNumericField ------------------------------------------------------------------
-
-TNumericField::TNumericField(TDataSet& dataset, TFieldType type) : TField(dataset, type) {
-  SetAlignment(taRightJustify);
-}
-
-const std::string& TNumericField::FormatFor(bool display) const {
-  return display || EditFormat.empty() ? DisplayFormat : EditFormat;
-}
-
-// --- TIntegerField and kin -------------------------------------------------------------
-
-TIntegerField::TIntegerField(TDataSet& dataset, TFieldType type)
-    : TNumericField(dataset, type),
-      min_range_(std::numeric_limits<int32_t>::min()),
-      max_range_(std::numeric_limits<int32_t>::max()) {}
-
-TSmallintField::TSmallintField(TDataSet& dataset) : TIntegerField(dataset, ftSmallint) {
-  min_range_ = -32768;
-  max_range_ = 32767;
-}
-
-TWordField::TWordField(TDataSet& dataset) : TIntegerField(dataset, ftWord) {
-  min_range_ = 0;
-  max_range_ = 65535;
-}
-
-TAutoIncField::TAutoIncField(TDataSet& dataset) : TIntegerField(dataset, ftAutoInc) {}
-
-void TIntegerField::CheckRange(int64_t value) const {
-  int64_t low = min_range_;
-  int64_t high = max_range_;
-  if (MinValue != 0 || MaxValue != 0) {
-    low = MinValue;
-    high = MaxValue;
-  }
-  if (value < low || value > high) {
-    RangeError(std::to_string(value), DisplayName(), std::to_string(low), std::to_string(high));
-  }
-}
-
-int32_t TIntegerField::AsInteger() const {
-  TFieldValue v;
-  return GetData(&v) ? static_cast<int32_t>(v.Integer) : 0;
-}
-
-std::string TIntegerField::AsString() const {
-  TFieldValue v;
-  return GetData(&v) ? std::to_string(v.Integer) : std::string();
-}
-
-std::string TIntegerField::GetText(bool display) const {
-  TFieldValue v;
-  if (!GetData(&v)) return std::string();
-  const std::string& format = FormatFor(display);
-  return format.empty() ? std::to_string(v.Integer)
-                        : FormatFloat(format, static_cast<double>(v.Integer));
-}
-
-void TIntegerField::SetAsString(std::string_view text) {
-  if (text.empty()) {
-    Clear();
-    return;
-  }
-  int64_t value = 0;
-  if (!TryStrToInt64(text, &value)) throw EConvertError(InvalidIntegerMessage(std::string(text)));
-  SetAsLargeInt(value);
-}
-
-void TIntegerField::SetAsInteger(int32_t value) { SetAsLargeInt(value); }
-
-int64_t TIntegerField::AsLargeInt() const { return AsInteger(); }
-
-void TIntegerField::SetAsLargeInt(int64_t value) {
-  CheckRange(value);
-  TFieldValue v;
-  v.Integer = value;
-  SetData(&v);
-}
-
-double TIntegerField::AsFloat() const { return AsInteger(); }
-
-void TIntegerField::SetAsFloat(double value) {
-  int64_t rounded = 0;
-  if (!RoundToInt64(value, &rounded)) {
-    RangeError(FloatToStrDot(value), DisplayName(), std::to_string(min_range_),
-               std::to_string(max_range_));
-  }
-  SetAsLargeInt(rounded);
-}
-
-Variant TIntegerField::AsVariant() const {
-  TFieldValue v;
-  return GetData(&v) ? Variant(static_cast<int32_t>(v.Integer)) : Variant::Null();
-}
-
-void TIntegerField::SetAsVariant(const Variant& value) {
-  if (value.IsClear()) {
-    Clear();
-  } else {
-    SetAsLargeInt(value.AsInt64());
-  }
-}
-
-// --- TLargeintField ----------------------------------------------------------------------
-
-TLargeintField::TLargeintField(TDataSet& dataset) : TNumericField(dataset, ftLargeint) {}
-
-int64_t TLargeintField::AsLargeInt() const {
-  TFieldValue v;
-  return GetData(&v) ? v.Integer : 0;
-}
-
-std::string TLargeintField::AsString() const {
-  TFieldValue v;
-  return GetData(&v) ? std::to_string(v.Integer) : std::string();
-}
-
-std::string TLargeintField::GetText(bool display) const {
-  TFieldValue v;
-  if (!GetData(&v)) return std::string();
-  const std::string& format = FormatFor(display);
-  return format.empty() ? std::to_string(v.Integer)
-                        : FormatFloat(format, static_cast<double>(v.Integer));
-}
-
-void TLargeintField::SetAsString(std::string_view text) {
-  if (text.empty()) {
-    Clear();
-    return;
-  }
-  int64_t value = 0;
-  if (!TryStrToInt64(text, &value)) throw EConvertError(InvalidIntegerMessage(std::string(text)));
-  SetAsLargeInt(value);
-}
-
-void TLargeintField::SetAsLargeInt(int64_t value) {
-  if ((MinValue != 0 || MaxValue != 0) && (value < MinValue || value > MaxValue)) {
-    RangeError(std::to_string(value), DisplayName(), std::to_string(MinValue),
-               std::to_string(MaxValue));
-  }
-  TFieldValue v;
-  v.Integer = value;
-  SetData(&v);
-}
-
-int32_t TLargeintField::AsInteger() const {
-  const int64_t value = AsLargeInt();
-  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
-    throw EConvertError(InvalidIntegerMessage(std::to_string(value)));
-  }
-  return static_cast<int32_t>(value);
-}
-
-void TLargeintField::SetAsInteger(int32_t value) { SetAsLargeInt(value); }
-
-double TLargeintField::AsFloat() const { return static_cast<double>(AsLargeInt()); }
-
-void TLargeintField::SetAsFloat(double value) {
-  int64_t rounded = 0;
-  if (!RoundToInt64(value, &rounded)) {
-    RangeError(FloatToStrDot(value), DisplayName(),
-               std::to_string(std::numeric_limits<int64_t>::min()),
-               std::to_string(std::numeric_limits<int64_t>::max()));
-  }
-  SetAsLargeInt(rounded);
-}
-
-Variant TLargeintField::AsVariant() const {
-  TFieldValue v;
-  return GetData(&v) ? Variant(v.Integer) : Variant::Null();
-}
-
-void TLargeintField::SetAsVariant(const Variant& value) {
-  if (value.IsClear()) {
-    Clear();
-  } else {
-    SetAsLargeInt(value.AsInt64());
-  }
-}
-
-// --- TFloatField ---------------------------------------------------------------------------
-
-TFloatField::TFloatField(TDataSet& dataset) : TNumericField(dataset, ftFloat) {}
-
-double TFloatField::AsFloat() const {
-  TFieldValue v;
-  return GetData(&v) ? v.Float : 0.0;
-}
-
-std::string TFloatField::AsString() const {
-  TFieldValue v;
-  if (!GetData(&v)) return std::string();
-  // An exact decimal keeps every digit of its text.
-  return v.Text.empty() ? FloatToStrDot(v.Float) : v.Text;
-}
-
-std::string TFloatField::GetText(bool display) const {
-  TFieldValue v;
-  if (!GetData(&v)) return std::string();
-  const std::string& format = FormatFor(display);
-  if (!format.empty()) return FormatFloat(format, v.Float);
-  // No regional currency symbol exists in this system; a currency field
-  // shows two decimals with grouped thousands.
-  if (Currency) return FormatFloat("#,##0.00", v.Float);
-  if (!v.Text.empty()) return v.Text;
-  return FloatToStrGeneral(v.Float, Precision);
-}
-
-void TFloatField::SetAsString(std::string_view text) {
-  if (text.empty()) {
-    Clear();
-    return;
-  }
-  double value = 0;
-  if (!TryStrToFloatDot(text, &value)) throw EConvertError(InvalidFloatMessage(std::string(text)));
-  // The text goes along: a dataset that keeps exact decimals stores it
-  // rather than the double's digits.
-  Store(value, text);
-}
-
-void TFloatField::SetAsFloat(double value) { Store(value, {}); }
-
-void TFloatField::Store(double value, std::string_view text) {
-  if (!std::isfinite(value)) {
-    RangeError(FloatToStrDot(value), DisplayName(), FloatToStrDot(-1.7976931348623157e308),
-               FloatToStrDot(1.7976931348623157e308));
-  }
-  if ((MinValue != 0 || MaxValue != 0) && (value < MinValue || value > MaxValue)) {
-    RangeError(FloatToStrDot(value), DisplayName(), FloatToStrDot(MinValue),
-               FloatToStrDot(MaxValue));
-  }
-  TFieldValue v;
-  v.Float = value;
-  v.Text.assign(text);
-  SetData(&v);
-}
-
-int32_t TFloatField::AsInteger() const {
-  int64_t rounded = 0;
-  const double value = AsFloat();
-  if (!RoundToInt64(value, &rounded) || rounded < std::numeric_limits<int32_t>::min() ||
-      rounded > std::numeric_limits<int32_t>::max()) {
-    throw EConvertError(InvalidIntegerMessage(FloatToStrDot(value)));
-  }
-  return static_cast<int32_t>(rounded);
-}
-
-void TFloatField::SetAsInteger(int32_t value) { SetAsFloat(value); }
-
-int64_t TFloatField::AsLargeInt() const {
-  int64_t rounded = 0;
-  const double value = AsFloat();
-  if (!RoundToInt64(value, &rounded)) {
-    throw EConvertError(InvalidIntegerMessage(FloatToStrDot(value)));
-  }
-  return rounded;
-}
-
-void TFloatField::SetAsLargeInt(int64_t value) { SetAsFloat(static_cast<double>(value)); }
-
-Variant TFloatField::AsVariant() const {
-  TFieldValue v;
-  return GetData(&v) ? Variant(v.Float) : Variant::Null();
-}
-
-void TFloatField::SetAsVariant(const Variant& value) {
-  if (value.IsClear()) {
-    Clear();
-  } else if (value.Type() == VarType::String) {
-    SetAsString(value.RawString());
-  } else {
-    SetAsFloat(value.AsDouble());
-  }
-}
 
 // --- TDateTimeField and kin -------------------------------------------------------------------
 
@@ -804,36 +516,7 @@ void TDateTimeField::SetAsVariant(const Variant& value) {
 
 // --- TVariantField ------------------------------------------------------------------------------
 
-TVariantField::TVariantField(TDataSet& dataset) : TField(dataset, ftVariant) {}
-
-std::string TVariantField::AsString() const {
-  std::string text;
-  GetTextData(&text);
-  return text;
-}
-
-bool TVariantField::ReadAsString(std::string* out) const { return GetTextData(out); }
-
-void TVariantField::SetAsString(std::string_view text) {
-  TFieldValue v;
-  v.Text.assign(text);
-  SetData(&v);
-}
-
-Variant TVariantField::AsVariant() const {
-  TFieldValue v;
-  return GetData(&v) ? Variant(std::move(v.Text)) : Variant::Null();
-}
-
-void TVariantField::SetAsVariant(const Variant& value) {
-  if (value.IsClear()) {
-    Clear();
-  } else {
-    SetAsString(value.AsString());
-  }
-}
-
-std::string TVariantField::GetText(bool) const { return AsString(); }
+TVariantField::TVariantField(TDataSet& dataset) : TTextBackedField(dataset, ftVariant) {}
 
 // --- TBlobField ------------------------------------------------------------------------------------
 
@@ -883,36 +566,7 @@ std::string TBlobField::GetText(bool display) const {
 
 // --- TUnknownField -----------------------------------------------------------------------------------
 
-TUnknownField::TUnknownField(TDataSet& dataset) : TField(dataset, ftUnknown) {}
-
-std::string TUnknownField::AsString() const {
-  std::string text;
-  GetTextData(&text);
-  return text;
-}
-
-bool TUnknownField::ReadAsString(std::string* out) const { return GetTextData(out); }
-
-void TUnknownField::SetAsString(std::string_view text) {
-  TFieldValue v;
-  v.Text.assign(text);
-  SetData(&v);
-}
-
-Variant TUnknownField::AsVariant() const {
-  TFieldValue v;
-  return GetData(&v) ? Variant(std::move(v.Text)) : Variant::Null();
-}
-
-void TUnknownField::SetAsVariant(const Variant& value) {
-  if (value.IsClear()) {
-    Clear();
-  } else {
-    SetAsString(value.AsString());
-  }
-}
-
-std::string TUnknownField::GetText(bool) const { return AsString(); }
+TUnknownField::TUnknownField(TDataSet& dataset) : TTextBackedField(dataset, ftUnknown) {}
 
 // --- TStream ---------------------------------------------------------------------------------------------
 

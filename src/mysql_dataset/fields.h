@@ -173,15 +173,29 @@ class TField : public TComponent {
   TAutoRefreshFlag auto_generate_value_ = arNone;
 };
 
+// Common base of the fields whose value is the column's text as it stands
+// (string, variant and unknown fields): reading gives the text, writing
+// stores the text given, and a variant value is that text (Null for none).
+class TTextBackedField : public TField {
+ public:
+  std::string AsString() const override;
+  bool ReadAsString(std::string* out) const override;
+  void SetAsString(std::string_view text) override;
+  Variant AsVariant() const override;
+  // Empty or Null clears the field; any other value is stored as its text.
+  void SetAsVariant(const Variant& value) override;
+
+ protected:
+  TTextBackedField(TDataSet& dataset, TFieldType type) : TField(dataset, type) {}
+  std::string GetText(bool display) const override;
+};
+
 // Text of at most Size characters (the MySQL string field accepts any size).
-class TStringField : public TField {
+class TStringField : public TTextBackedField {
   QUILL_DECLARE_CLASS()
 
  public:
   explicit TStringField(TDataSet& dataset);
-  std::string AsString() const override;
-  bool ReadAsString(std::string* out) const override;
-  void SetAsString(std::string_view text) override;
   int32_t AsInteger() const override;
   void SetAsInteger(int32_t value) override;
   int64_t AsLargeInt() const override;
@@ -190,15 +204,12 @@ class TStringField : public TField {
   void SetAsFloat(double value) override;
   TDateTime AsDateTime() const override;
   void SetAsDateTime(TDateTime value) override;
-  Variant AsVariant() const override;
-  void SetAsVariant(const Variant& value) override;
 
   std::string EditMask;
   bool FixedChar = false;
   bool Transliterate = true;
 
  protected:
-  std::string GetText(bool display) const override;
   int32_t DefaultWidth() const override { return Size(); }
 };
 
@@ -218,14 +229,15 @@ class TNumericField : public TField {
   const std::string& FormatFor(bool display) const;
 };
 
-// 32-bit integers, checked against MinValue..MaxValue when either is set,
-// else against the range of the type.
-class TIntegerField : public TNumericField {
-  QUILL_DECLARE_CLASS()
-
+// Common base of the integer fields, over T (int32_t or int64_t) values:
+// text in decimal (or DisplayFormat/EditFormat), writes checked against
+// MinValue..MaxValue when either is set, else against the range the field
+// kind allows; doubles are rounded, and fail out of range.
+template <typename T>
+class TIntegralField : public TNumericField {
  public:
-  explicit TIntegerField(TDataSet& dataset) : TIntegerField(dataset, ftInteger) {}
   std::string AsString() const override;
+  // Empty text clears the field; other text must be an integer.
   void SetAsString(std::string_view text) override;
   int32_t AsInteger() const override;
   void SetAsInteger(int32_t value) override;
@@ -236,16 +248,32 @@ class TIntegerField : public TNumericField {
   Variant AsVariant() const override;
   void SetAsVariant(const Variant& value) override;
 
-  int32_t MinValue = 0;
-  int32_t MaxValue = 0;
+  T MinValue = 0;
+  T MaxValue = 0;
 
  protected:
-  TIntegerField(TDataSet& dataset, TFieldType type);
+  TIntegralField(TDataSet& dataset, TFieldType type);
   std::string GetText(bool display) const override;
-  int32_t DefaultWidth() const override { return 11; }
   void CheckRange(int64_t value) const;
+  // The value, 0 for none.
+  T Value() const;
   int64_t min_range_;
   int64_t max_range_;
+};
+
+extern template class TIntegralField<int32_t>;
+extern template class TIntegralField<int64_t>;
+
+// 32-bit integers.
+class TIntegerField : public TIntegralField<int32_t> {
+  QUILL_DECLARE_CLASS()
+
+ public:
+  explicit TIntegerField(TDataSet& dataset) : TIntegerField(dataset, ftInteger) {}
+
+ protected:
+  TIntegerField(TDataSet& dataset, TFieldType type) : TIntegralField(dataset, type) {}
+  int32_t DefaultWidth() const override { return 11; }
 };
 
 class TSmallintField : public TIntegerField {
@@ -275,28 +303,14 @@ class TAutoIncField : public TIntegerField {
   explicit TAutoIncField(TDataSet& dataset);
 };
 
-// 64-bit integers.
-class TLargeintField : public TNumericField {
+// 64-bit integers; AsInteger fails for a value out of the 32-bit range.
+class TLargeintField : public TIntegralField<int64_t> {
   QUILL_DECLARE_CLASS()
 
  public:
   explicit TLargeintField(TDataSet& dataset);
-  std::string AsString() const override;
-  void SetAsString(std::string_view text) override;
-  int32_t AsInteger() const override;
-  void SetAsInteger(int32_t value) override;
-  int64_t AsLargeInt() const override;
-  void SetAsLargeInt(int64_t value) override;
-  double AsFloat() const override;
-  void SetAsFloat(double value) override;
-  Variant AsVariant() const override;
-  void SetAsVariant(const Variant& value) override;
-
-  int64_t MinValue = 0;
-  int64_t MaxValue = 0;
 
  protected:
-  std::string GetText(bool display) const override;
   int32_t DefaultWidth() const override { return 15; }
 };
 
@@ -381,19 +395,11 @@ class TTimeField : public TDateTimeField {
 };
 
 // A variant holding the column's text (columns of the NULL type).
-class TVariantField : public TField {
+class TVariantField : public TTextBackedField {
   QUILL_DECLARE_CLASS()
 
  public:
   explicit TVariantField(TDataSet& dataset);
-  std::string AsString() const override;
-  bool ReadAsString(std::string* out) const override;
-  void SetAsString(std::string_view text) override;
-  Variant AsVariant() const override;
-  void SetAsVariant(const Variant& value) override;
-
- protected:
-  std::string GetText(bool display) const override;
 };
 
 // Bytes read and written through the dataset's blob streams. The string
@@ -435,19 +441,11 @@ class TMemoField : public TBlobField {
 // A column whose server type has no field type of its own (BIT, GEOMETRY
 // and the like). Its value is the column's bytes as the server sent them,
 // readable as text; writing stores the text given.
-class TUnknownField : public TField {
+class TUnknownField : public TTextBackedField {
   QUILL_DECLARE_CLASS()
 
  public:
   explicit TUnknownField(TDataSet& dataset);
-  std::string AsString() const override;
-  bool ReadAsString(std::string* out) const override;
-  void SetAsString(std::string_view text) override;
-  Variant AsVariant() const override;
-  void SetAsVariant(const Variant& value) override;
-
- protected:
-  std::string GetText(bool display) const override;
 };
 
 // The usual field class of each field type, or null for types without one.

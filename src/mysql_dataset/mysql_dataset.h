@@ -28,6 +28,12 @@
 // MasterFields); both become one condition that the expansion inserts into
 // every SELECT it sends, and a detail re-reads its rows whenever its master
 // moves, opens or closes.
+//
+// The class is what scripts and shells see; its work is done by narrower
+// parts, each in its own file: TColumnDescription (the columns, and their
+// completion from the tables' structure through a process-wide cache),
+// TSqlExpander (the macros), TRowCondition (filter and master link) and
+// TRowSearch (Locate and Lookup over the cached rows).
 #pragma once
 
 #include <cstdint>
@@ -41,11 +47,14 @@
 
 #include "base/string_list.h"
 #include "base/variant.h"
+#include "mysql_dataset/column_description.h"
 #include "mysql_dataset/data_source.h"
 #include "mysql_dataset/dataset.h"
 #include "mysql_dataset/fields.h"
 #include "mysql_dataset/macros.h"
 #include "mysql_dataset/record_cache.h"
+#include "mysql_dataset/row_condition.h"
+#include "mysql_dataset/sql_expander.h"
 #include "mysql_server/mysql_client.h"
 #include "mysql_server/mysql_server.h"
 
@@ -55,43 +64,6 @@ namespace quill {
 // deleted by someone else since it was read.
 inline constexpr const char* kMsgRowNotFound =
     "Row not found: it was changed or deleted by another user";
-
-// The description of one result column.
-struct TFieldInfo {
-  std::string Name;        // column name as the server reports it
-  std::string Table;       // source table (alias); empty when computed or temporary
-  std::string OrgTable;    // the table's real name (for "show columns from")
-  std::string Default;     // default value text
-  std::string EnumValues;  // ENUM/SET: "\"a\",\"b\""; empty otherwise
-  uint8_t FieldType = 0;   // server type code; 247 ENUM, 248 SET
-  uint32_t Length = 0;     // width; in characters for text columns
-  uint32_t MaxLength = 0;
-  uint32_t Flags = 0;      // the server's column flags
-  uint32_t Decimals = 0;
-  uint32_t CharsetNr = 0;  // 63: binary
-  bool Modified = false;   // given a value in the current record
-  // The default is an expression the server evaluates (current_timestamp(),
-  // uuid()...): Default stays empty, a new row leaves the column NULL and
-  // out of the generated insert, so that the server applies it.
-  bool ServerDefault = false;
-
-  bool IsBlob() const { return (Flags & kBlobFlag) != 0; }
-  bool IsBinary() const { return CharsetNr == kBinaryCharsetNr; }
-};
-
-// The field type and size a column maps to.
-struct TColumnMapping {
-  TFieldType Type = ftUnknown;
-  int32_t Size = 0;
-};
-// DECIMAL (0 and 246), FLOAT, DOUBLE: ftFloat. TINY, SHORT: ftWord when
-// unsigned, else ftSmallint. LONG: ftLargeint when unsigned, else ftInteger.
-// NULL: ftVariant. TIMESTAMP, DATETIME, NEWDATE: ftDateTime. LONGLONG:
-// ftLargeint. INT24: ftInteger. DATE: ftDate. TIME: ftTime. YEAR: ftWord.
-// ENUM, SET: ftString of Length. Blobs: ftBlob in the binary character set
-// (the binary flag when the set is unknown), else ftMemo, of Length. VAR_STRING, STRING: ftString up to Length 2048, else ftMemo. JSON:
-// ftMemo. Anything else: ftUnknown.
-TColumnMapping MapColumnType(const TFieldInfo& info);
 
 // Where FetchResult reads a result from: the client library's result, or a
 // stand-in in tests.
@@ -265,7 +237,7 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   // --- Master/detail and filter -------------------------------------------------------
 
   // The pairs detail-field=master-field as comma text.
-  std::string MasterFields() const { return master_fields_.CommaText(); }
+  std::string MasterFields() const { return condition_.MasterFields().CommaText(); }
   // Parses comma text (items separated by "," or blanks, double quotes
   // around items holding them). A changed text hands the master field
   // names to the master link and refreshes an open dataset.
@@ -278,16 +250,18 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   // closes; a failure to re-read reaches whoever moved or opened the master,
   // never a closing master.
   void SetMasterSource(TDataSource* source);
-  const std::string& Filter() const { return filter_; }
+  const std::string& Filter() const { return condition_.Filter(); }
   // A changed value refreshes an open dataset.
   void SetFilter(const std::string& filter);
-  bool Filtered() const { return filtered_; }
+  bool Filtered() const { return condition_.Filtered(); }
   void SetFiltered(bool value);
   // The values of the "?" placeholders of Filter, in order; none (the
   // default) sends Filter as written. Setting them refreshes an open,
   // filtered dataset. With values, a count that differs from the Filter's
   // placeholders fails when the condition is built (sending nothing).
-  const std::optional<std::vector<Variant>>& FilterParams() const { return filter_params_; }
+  const std::optional<std::vector<Variant>>& FilterParams() const {
+    return condition_.FilterParams();
+  }
   void SetFilterParams(std::optional<std::vector<Variant>> values);
   // The condition the expansion inserts: "(filter)" while Filtered, then
   // "(detail='master value') AND ..." for every pair whose master field
@@ -317,28 +291,26 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
 
   // --- The result -----------------------------------------------------------
 
-  int ColumnCount() const { return static_cast<int>(columns_.size()); }
+  // The column description (column_description.h).
+  const TColumnDescription& Columns() const { return columns_; }
+  int ColumnCount() const { return columns_.Count(); }
   // REQUIRES (all taking an index): 0 <= index < ColumnCount().
-  TFieldInfo& ColumnInfo(int index) { return *columns_[static_cast<size_t>(index)].second; }
-  const TFieldInfo& ColumnInfo(int index) const {
-    return *columns_[static_cast<size_t>(index)].second;
-  }
+  TFieldInfo& ColumnInfo(int index) { return columns_.Info(index); }
+  const TFieldInfo& ColumnInfo(int index) const { return columns_.Info(index); }
   // The name the column's field carries: the plain name, or table.name for
   // a name several columns share.
-  const std::string& ColumnDisplayName(int index) const {
-    return columns_[static_cast<size_t>(index)].first;
-  }
+  const std::string& ColumnDisplayName(int index) const { return columns_.DisplayName(index); }
   // Position of the column with that display name (ASCII case ignored), or -1.
-  int IndexOfColumn(std::string_view display_name) const;
+  int IndexOfColumn(std::string_view display_name) const { return columns_.IndexOf(display_name); }
   // The column a field is bound to, or null.
   TFieldInfo* ColumnOf(const TField& field);
   // Distinct source tables of the columns, sorted ignoring case.
-  const std::vector<std::string>& ResultTables() const { return result_tables_; }
+  const std::vector<std::string>& ResultTables() const { return columns_.ResultTables(); }
   // Comma-separated names of the columns in a primary, unique and
   // non-unique key, in column order.
-  const std::string& PrimaryFields() const { return primary_fields_; }
-  const std::string& UniqueFields() const { return unique_fields_; }
-  const std::string& MultiFields() const { return multi_fields_; }
+  const std::string& PrimaryFields() const { return columns_.PrimaryFields(); }
+  const std::string& UniqueFields() const { return columns_.UniqueFields(); }
+  const std::string& MultiFields() const { return columns_.MultiFields(); }
   // The last statement sent, after expansion and OnExecSQL.
   const std::string& RealSQL() const { return real_sql_; }
   const std::string& AffectedRows() const { return affected_rows_; }
@@ -498,27 +470,13 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   int64_t RowsCount() const { return rows_ ? rows_->Count() : 0; }
   void DropResult();
   void InvalidateClosedResult();
-  void AddResultTable(const std::string& table);
-  void QualifyDuplicateNames();
-  void ReadTableStructure();
-  void ReadOneTableStructure(const std::string& table);
-  // Marks the `columns` (name, index) of `table` whose default
-  // information_schema reports unquoted as computed by the server.
-  void ReadExpressionDefaults(const std::string& table,
-                              const std::vector<std::pair<std::string, int>>& columns);
   void BuildDefsFromColumns();
   std::string FieldText(const TField& field, const TFieldInfo& info, const TFieldValue& value) const;
   bool CursorInRows() const { return cursor_ >= 0 && cursor_ < RowsCount(); }
   void TemplatesChanged();
   void SqlChanged();
   void SetTemplate(TStringList& target, const TStringList& lines);
-  // Expansion.
-  std::string ExpandPass(std::string_view sql, bool insert_condition);
-  std::string PromptValue(const std::string& name);
-  std::string ColumnList(bool modified, bool names, bool values);
-  std::string KeyCondition(std::string_view names, bool all_columns);
-  std::string FieldNameList();
-  const TMySQLRecord* CurrentRecord() const;
+  void AddExpansionNotes(const TExpansionNotes& notes);
   // Editing.
   // True when `sql` starts with UPDATE or DELETE.
   static bool IsRowWrite(std::string_view sql);
@@ -534,8 +492,6 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   friend class TMasterDataLink;
   void MasterChanged();
   void RefreshIfOpen();
-  bool RowMatches(const std::vector<TField*>& fields, const Variant& key_values,
-                  bool case_insensitive, bool partial_key) const;
 
   TMySQLServer* server_ = nullptr;
   MySQLHandle* link_ = nullptr;
@@ -552,31 +508,21 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   std::string macro_close_ = "]";
   bool macros_enabled_ = true;
   std::unique_ptr<TMySQLMacros> macros_;
-  TStringList master_fields_;
   TDataSource* master_source_ = nullptr;
   std::unique_ptr<TMasterDataLink> master_link_;
   // Set while the dataset re-reads its rows for its master, so that a
   // circle of links made behind SetMasterSource's back cannot recurse.
   bool following_master_ = false;
-  std::string filter_;
-  bool filtered_ = false;
-  std::optional<std::vector<Variant>> filter_params_;
+  TRowCondition condition_;
   TStringList pending_;
   // Per held-back statement: it writes the current row by its key condition.
   std::vector<bool> pending_keyed_;
   // Set while a post or delete runs its template.
   bool writing_row_ = false;
-  // What the last expansion produced, for the row-write rules.
-  struct TExpansionNotes {
-    bool KeyCondition = false;   // a key-condition macro was expanded
-    bool AllColumnsKey = false;  // one of them used every column
-    bool Limit = false;          // the statement has a LIMIT of its own
-  };
+  // What the expansions since the last reset met, for the row-write rules.
   TExpansionNotes expansion_;
 
-  std::vector<std::pair<std::string, std::unique_ptr<TFieldInfo>>> columns_;
-  std::vector<std::string> result_tables_;
-  std::string primary_fields_, unique_fields_, multi_fields_;
+  TColumnDescription columns_;
   std::string real_sql_;
   std::string affected_rows_ = "0";
   std::string last_insert_id_ = "0";

@@ -6,6 +6,7 @@
 #include "mysql_server/mysql_server.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <limits>
 
@@ -21,6 +22,8 @@
 namespace quill {
 
 namespace {
+
+std::atomic<TStatementObserver> statement_observer{nullptr};
 
 // Reads a word of the version text as one of its 16-bit numbers.
 uint16_t VersionWord(std::string_view text, uint8_t n, std::string_view delimiters,
@@ -271,6 +274,9 @@ bool TMySQLServer::SelectDatabase(MySQLHandle* handle, const std::string& databa
                                         ui::MB_OK | ui::MB_ICONERROR);
     return false;
   }
+  // Asking the library costs no round trip; selecting does, and a handle
+  // from the pool or one a dataset shares is often there already.
+  if (ClientCurrentDb(handle) == database) return true;
   if (!ClientSelectDb(handle, database)) RaiseServerError(handle, "", IntVer());
   return true;
 }
@@ -288,7 +294,9 @@ bool TMySQLServer::RunStatement(std::string_view sql) {
   if (IntVer() < kKeepsFinalSemicolonFrom && !sql.empty() && sql.back() == ';') {
     sql.remove_suffix(1);
   }
-  if (!ClientRealQuery(handle_, sql)) RaiseServerError(handle_, "", IntVer());
+  const bool accepted = ClientRealQuery(handle_, sql);
+  if (const TStatementObserver observer = statement_observer.load()) observer(*this, sql);
+  if (!accepted) RaiseServerError(handle_, "", IntVer());
   // Rows left unread would put the connection out of step with the server
   // and make its next statement fail; read them and drop them.
   if (ClientFieldCount(handle_) > 0) {
@@ -300,6 +308,8 @@ bool TMySQLServer::RunStatement(std::string_view sql) {
   }
   return true;
 }
+
+void SetStatementObserver(TStatementObserver observer) { statement_observer.store(observer); }
 
 std::string TMySQLServer::EscapeString(std::string_view text) const {
   return ClientEscapeString(handle_, text);

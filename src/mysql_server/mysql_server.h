@@ -148,7 +148,8 @@ class TMySQLServer : public TComponent {
   // `handle` is the component's own handle (null counts as such while
   // disconnected) the component first connects. With no handle even then,
   // shows the error message box "Connection must be live to select database"
-  // and answers false. Raises "%d - %s" when the server refuses.
+  // and answers false. Sends nothing when `handle` is in `database` already.
+  // Raises "%d - %s" when the server refuses.
   bool SelectDatabase(MySQLHandle* handle, const std::string& database);
 
   // Connects if needed, then reloads the server's privilege tables. Raises
@@ -285,5 +286,13 @@ class TMySQLServer : public TComponent {
   bool IsAttached(const IMySQLServerClient* dataset) const;
   std::vector<Attached> datasets_;
 };
+
+// Whoever keeps knowledge of a server's tables (the datasets' cache of
+// column descriptions) learns here of every statement RunStatement sends,
+// accepted or not, so that it can forget what the statement may change.
+// One observer per process; null (the default) is none. Called on the
+// sending thread; it must not fail.
+using TStatementObserver = void (*)(const TMySQLServer& server, std::string_view sql);
+void SetStatementObserver(TStatementObserver observer);
 
 }  // namespace quill

@@ -7,4 +7,5 @@ quill_test(NAME mysql_dataset_db_test LABEL db SAKILA
     ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_types_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_sakila_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_integrity_sakila_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_cache_test.cpp
   LIBS quill_mysql_dataset quill_test_server)
