@@ -54,12 +54,6 @@ class ComScope {
   HRESULT hr_;
 };
 
-std::string Hex(HRESULT hr) {
-  char buf[16];
-  std::snprintf(buf, sizeof(buf), "%08X", static_cast<unsigned>(hr));
-  return buf;
-}
-
 RenderResult Failure(int status, const std::string& title, const std::string& message,
                      const std::string& where, bool debug = true) {
   RenderResult result;
@@ -164,24 +158,24 @@ class StateObjects {
   }
   ~StateObjects() {
     if (run_.app != nullptr) run_.app->state().ReleaseLocks(&env_);
-    if (application_ != nullptr) application_->Release();
-    if (session_ != nullptr) session_->Release();
+    application_.Reset();
+    session_.Reset();
   }
   StateObjects(const StateObjects&) = delete;
   StateObjects& operator=(const StateObjects&) = delete;
 
-  IDispatch* application() const { return application_; }
+  IDispatch* application() const { return application_.get(); }
   // The Session object, once the request has a session.
   IDispatch* session() {
-    if (session_ == nullptr && run_.turn != nullptr) session_ = NewSessionObject(run_.session);
-    return session_;
+    if (!session_ && run_.turn != nullptr) session_ = NewSessionObject(run_.session);
+    return session_.get();
   }
 
  private:
   RunContext& run_;
   PageEnvironment& env_;
-  IDispatch* application_ = nullptr;
-  IDispatch* session_ = nullptr;
+  olert::ComPtr<IDispatch> application_;
+  olert::ComPtr<IDispatch> session_;
 };
 
 // The text of line `line` of the site's file `virtual_path`, trimmed.
@@ -281,7 +275,7 @@ RenderResult Fail(RunContext& run, const LastError& error, const ResponseWriter*
   }
   std::string message = error.description;
   if (error.number != 0 && error.number != E_FAIL && error.number != E_ABORT) {
-    message += " [error " + Hex(error.number) + "]";
+    message += " [error " + olert::HresultText(error.number).substr(2) + "]";  // the digits alone
   }
   std::string where = error.file;
   if (error.line > 0) where += ", line " + std::to_string(error.line);
