@@ -91,6 +91,21 @@ void SetResultObject(VARIANT* result, olert::ComPtr<IDispatch> object);
 // _NewEnum.
 void SetResultEnumerator(VARIANT* result, const std::vector<std::string>& texts);
 
+// Initialises the automation runtime for the current thread (an apartment
+// of its own) while it lives, unless the thread did so already.
+class ComScope {
+ public:
+  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+
+ private:
+  HRESULT hr_;
+};
+
 // Created with one reference (see olert::RefCounted), which the creator
 // hands on.
 class AutomationObject : public olert::RefCounted<IDispatch> {

@@ -39,21 +39,6 @@ class BodySink : public OutputSink {
   PageEnvironment& env_;
 };
 
-// Initialises the automation runtime for the current thread while it lives,
-// unless the thread did so already.
-class ComScope {
- public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT hr_;
-};
-
 RenderResult Failure(int status, const std::string& title, const std::string& message,
                      const std::string& where, bool debug = true) {
   RenderResult result;

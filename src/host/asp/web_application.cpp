@@ -9,19 +9,6 @@ namespace quill::asp {
 
 namespace {
 
-class ComScope {
- public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT hr_;
-};
-
 }  // namespace
 
 WebApplication::WebApplication(const SiteRoot& site, const ApplicationSettings& settings,
