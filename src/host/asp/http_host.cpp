@@ -346,6 +346,7 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
     PageRequest& page = *shared_page;
     page.method = req.method;
     page.url_path = site_.VirtualPath(*file);
+    page.file = *file;
     const size_t q = req.target.find('?');
     if (q != std::string::npos) page.query_string = req.target.substr(q + 1);
     page.query = ParseUrlEncoded(page.query_string);

@@ -191,7 +191,10 @@ NameValueList ServerVariables(const PageEnvironment& env) {
   };
   if (env.site != nullptr) {
     try {
-      vars.emplace_back("PATH_TRANSLATED", env.site->MapPath("/", env.page_path).string());
+      // The page's own file is what MapPath would answer for its path, found
+      // without asking the file system again.
+      const bool known = !env.page_file.empty() && env.page_path.find('\\') == std::string::npos;
+      vars.emplace_back("PATH_TRANSLATED", (known ? env.page_file : env.site->MapPath("/", env.page_path)).string());
       vars.emplace_back("APPL_PHYSICAL_PATH", env.site->path().string());
     } catch (const std::exception&) {
     }

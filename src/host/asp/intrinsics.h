@@ -37,6 +37,7 @@ inline constexpr IID IID_IScriptingContext = {
 struct PageEnvironment {
   const SiteRoot* site = nullptr;
   std::string page_path;                 // virtual path of the page
+  std::filesystem::path page_file;       // its file, resolved through `site`; empty when not known
   const PageRequest* request = nullptr;
   PageResponse* response = nullptr;
   size_t max_response_bytes = 64u << 20;

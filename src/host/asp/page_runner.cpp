@@ -296,11 +296,13 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, S
                             std::chrono::milliseconds(1));
   limits.max_heap_bytes = run.options.max_heap_bytes;
   const std::string caller_path = env.page_path;
+  const std::filesystem::path caller_file = env.page_file;
   std::function<void()> caller_stop = env.stop;
   ScriptOutcome outcome;
   {
     ScriptEngine engine(limits);
     env.page_path = page_path;
+    env.page_file = *file;
     env.stop = [&engine] { engine.RequestStop(); };
     BodySink sink(env);
     engine.SetOutput(&sink);
@@ -311,12 +313,14 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, S
     } catch (...) {
       --run.depth;
       env.page_path = caller_path;
+      env.page_file = caller_file;
       env.stop = caller_stop;
       throw;
     }
     --run.depth;
     engine.SetOutput(nullptr);
     env.page_path = caller_path;
+    env.page_file = caller_file;
     env.stop = caller_stop;
   }
   if (outcome.kind == ScriptOutcome::Kind::kFailed || outcome.kind == ScriptOutcome::Kind::kTimedOut) {
@@ -333,7 +337,9 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, S
 RenderResult Run(RunContext& run, const std::string& url_path, const LastError* handling, int status) {
   const SiteRoot& site = run.site;
   const HostOptions& options = run.options;
-  const std::optional<std::filesystem::path> file = site.Resolve(url_path);
+  // The request's own page was resolved by the front end already.
+  const bool resolved = handling == nullptr && !run.request.file.empty() && url_path == run.request.url_path;
+  const std::optional<std::filesystem::path> file = resolved ? run.request.file : site.Resolve(url_path);
   std::error_code ec;
   if (!file || !std::filesystem::is_regular_file(*file, ec)) {
     if (handling != nullptr) {
@@ -368,6 +374,7 @@ RenderResult Run(RunContext& run, const std::string& url_path, const LastError* 
   PageEnvironment env;
   env.site = &site;
   env.page_path = page_path;
+  env.page_file = *file;
   env.request = &run.request;
   env.response = &result.response;
   env.max_response_bytes = options.max_response_bytes;
