@@ -132,38 +132,41 @@ uint32_t DispatchBridge::Add(std::unique_ptr<Ref> ref) noexcept {
   }
 }
 
-uint32_t DispatchBridge::AddObject(IDispatch* object) noexcept {
+namespace {
+
+// A new, empty reference of `kind`; null when memory runs out.
+std::unique_ptr<DispatchBridge::Ref> NewRef(DispatchBridge::RefKind kind) noexcept {
   try {
-    auto ref = std::make_unique<Ref>();
-    ref->kind = RefKind::Object;
-    ref->object = olert::ComPtr<IDispatch>::Retain(object);
-    return Add(std::move(ref));
+    auto ref = std::make_unique<DispatchBridge::Ref>();
+    ref->kind = kind;
+    return ref;
   } catch (...) {
-    return 0;
+    return nullptr;
   }
+}
+
+}  // namespace
+
+uint32_t DispatchBridge::AddObject(IDispatch* object) noexcept {
+  std::unique_ptr<Ref> ref = NewRef(RefKind::Object);
+  if (ref == nullptr) return 0;
+  ref->object = olert::ComPtr<IDispatch>::Retain(object);
+  return Add(std::move(ref));
 }
 
 uint32_t DispatchBridge::AddArray(SAFEARRAY* array) noexcept {
   OwnedSafeArray owned(array);
-  try {
-    auto ref = std::make_unique<Ref>();
-    ref->kind = RefKind::Array;
-    ref->array = std::move(owned);
-    return Add(std::move(ref));
-  } catch (...) {
-    return 0;
-  }
+  std::unique_ptr<Ref> ref = NewRef(RefKind::Array);
+  if (ref == nullptr) return 0;
+  ref->array = std::move(owned);
+  return Add(std::move(ref));
 }
 
 uint32_t DispatchBridge::AddEnumerator(IEnumVARIANT* enumerator) noexcept {
-  try {
-    auto ref = std::make_unique<Ref>();
-    ref->kind = RefKind::Enumerator;
-    ref->enumerator = olert::ComPtr<IEnumVARIANT>::Retain(enumerator);
-    return Add(std::move(ref));
-  } catch (...) {
-    return 0;
-  }
+  std::unique_ptr<Ref> ref = NewRef(RefKind::Enumerator);
+  if (ref == nullptr) return 0;
+  ref->enumerator = olert::ComPtr<IEnumVARIANT>::Retain(enumerator);
+  return Add(std::move(ref));
 }
 
 DispatchBridge::Ref* DispatchBridge::Find(uint32_t id, RefKind kind) noexcept {
