@@ -34,7 +34,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 
 namespace {
 
@@ -81,97 +81,75 @@ std::string Narrow(const OLECHAR* text, size_t size) {
 
 // One argument of a call.
 struct Value {
-  VARIANT v;
-  Value() { VariantInit(&v); }
+  olert::ScopedVariant v;
+  Value() = default;
   Value(const char* text) : Value(std::string_view(text)) {}
   Value(std::string_view text) {
-    VariantInit(&v);
-    const std::u16string w = Wide(text);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
+    v->vt = VT_BSTR;
+    v->bstrVal = olert::ScopedBstr::Copy(Wide(text)).Detach();
   }
   Value(const std::string& text) : Value(std::string_view(text)) {}
   Value(int n) {
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = n;
+    v->vt = VT_I4;
+    v->lVal = n;
   }
   static Value Date(double days) {
-    Value v;
-    v.v.vt = VT_DATE;
-    v.v.date = days;
-    return v;
+    Value r;
+    r.v->vt = VT_DATE;
+    r.v->date = days;
+    return r;
   }
   Value(bool b) {
-    VariantInit(&v);
-    v.vt = VT_BOOL;
-    v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+    v->vt = VT_BOOL;
+    v->boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
   }
-  Value(const Value& o) {
-    VariantInit(&v);
-    VariantCopy(&v, &o.v);
-  }
+  Value(const Value& o) { v.CopyFrom(*o.v); }
   Value& operator=(const Value& o) {
-    VariantCopy(&v, &o.v);
+    if (this != &o) v.CopyFrom(*o.v);
     return *this;
   }
-  ~Value() { VariantClear(&v); }
+  Value(Value&&) noexcept = default;
+  Value& operator=(Value&&) noexcept = default;
 
   std::string Text() const {
-    VARIANT t;
-    VariantInit(&t);
-    if (FAILED(VariantChangeType(&t, &v, VARIANT_ALPHABOOL, VT_BSTR))) return std::string();
-    std::string s = Narrow(t.bstrVal, SysStringLen(t.bstrVal));
-    VariantClear(&t);
-    return s;
+    olert::ScopedVariant t;
+    if (FAILED(VariantChangeType(t.get(), v.get(), VARIANT_ALPHABOOL, VT_BSTR))) return std::string();
+    return Narrow(t->bstrVal, SysStringLen(t->bstrVal));
   }
   bool Truth() const {
     VARIANT t;
     VariantInit(&t);
-    if (FAILED(VariantChangeType(&t, &v, 0, VT_BOOL))) return false;
+    if (FAILED(VariantChangeType(&t, v.get(), 0, VT_BOOL))) return false;
     return t.boolVal != VARIANT_FALSE;
   }
 };
+
+// The description a failed Invoke left in `excep`, or `otherwise`; the
+// strings of `excep` are freed.
+std::string FailureText(EXCEPINFO& excep, const std::string& otherwise) {
+  const std::string why =
+      excep.bstrDescription ? Narrow(excep.bstrDescription, SysStringLen(excep.bstrDescription)) : otherwise;
+  olert::ClearExcepInfo(excep);
+  return why;
+}
 
 // An IDispatch reference with calls by name; a failure throws with the
 // object's own description of it.
 class Object {
  public:
   Object() = default;
-  explicit Object(IDispatch* p) : p_(p) {}
-  Object(const Object& o) : p_(o.p_) {
-    if (p_) p_->AddRef();
-  }
-  Object& operator=(Object o) {
-    std::swap(p_, o.p_);
-    return *this;
-  }
-  ~Object() {
-    if (p_) p_->Release();
-  }
+  explicit Object(olert::ComPtr<IDispatch> p) : p_(std::move(p)) {}
 
   Value Call(const char* name, WORD flags, std::initializer_list<Value> args) const {
-    std::u16string n = Wide(name);
-    LPOLESTR names[] = {n.data()};
-    DISPID id = DISPID_UNKNOWN;
-    HRESULT hr = p_->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-    if (FAILED(hr)) throw std::runtime_error(std::string("unknown member ") + name);
-    std::vector<VARIANT> rg;
-    for (auto it = std::rbegin(args); it != std::rend(args); ++it) rg.push_back(it->v);
+    const DISPID id = Id(name);
+    std::vector<VARIANT> rg;  // views of the arguments, which own them
+    for (auto it = std::rbegin(args); it != std::rend(args); ++it) rg.push_back(*it->v);
     DISPPARAMS params{rg.empty() ? nullptr : rg.data(), nullptr, static_cast<UINT>(rg.size()), 0};
     EXCEPINFO excep;
     std::memset(&excep, 0, sizeof(excep));
     Value result;
-    hr = p_->Invoke(id, IID_NULL, 0, flags, &params, &result.v, &excep, nullptr);
-    if (FAILED(hr)) {
-      std::string why = excep.bstrDescription
-                            ? Narrow(excep.bstrDescription, SysStringLen(excep.bstrDescription))
-                            : "error " + std::to_string(hr);
-      SysFreeString(excep.bstrDescription);
-      SysFreeString(excep.bstrSource);
-      SysFreeString(excep.bstrHelpFile);
-      throw std::runtime_error(std::string(name) + ": " + why);
-    }
+    const HRESULT hr = p_->Invoke(id, IID_NULL, 0, flags, &params, result.v.get(), &excep, nullptr);
+    if (FAILED(hr)) throw std::runtime_error(std::string(name) + ": " + FailureText(excep, "error " + std::to_string(hr)));
     return result;
   }
   Value Get(const char* name, std::initializer_list<Value> args = {}) const {
@@ -181,35 +159,33 @@ class Object {
     Call(name, DISPATCH_METHOD, args);
   }
   void Put(const char* name, const Value& value) const {
+    const DISPID id = Id(name);
+    VARIANT arg = *value.v;  // a view
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&arg, &named, 1, 1};
+    EXCEPINFO excep;
+    std::memset(&excep, 0, sizeof(excep));
+    if (FAILED(p_->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, &excep, nullptr))) {
+      throw std::runtime_error(std::string(name) + ": " + FailureText(excep, "cannot be set"));
+    }
+  }
+  static Object From(const Value& v) {
+    if (v.v->vt != VT_DISPATCH || v.v->pdispVal == nullptr) throw std::runtime_error("not an object");
+    return Object(olert::ComPtr<IDispatch>::Retain(v.v->pdispVal));
+  }
+
+ private:
+  DISPID Id(const char* name) const {
     std::u16string n = Wide(name);
     LPOLESTR names[] = {n.data()};
     DISPID id = DISPID_UNKNOWN;
     if (FAILED(p_->GetIDsOfNames(IID_NULL, names, 1, 0, &id))) {
       throw std::runtime_error(std::string("unknown member ") + name);
     }
-    VARIANT arg = value.v;
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{&arg, &named, 1, 1};
-    EXCEPINFO excep;
-    std::memset(&excep, 0, sizeof(excep));
-    if (FAILED(p_->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, &excep, nullptr))) {
-      std::string why = excep.bstrDescription
-                            ? Narrow(excep.bstrDescription, SysStringLen(excep.bstrDescription))
-                            : "cannot be set";
-      SysFreeString(excep.bstrDescription);
-      SysFreeString(excep.bstrSource);
-      SysFreeString(excep.bstrHelpFile);
-      throw std::runtime_error(std::string(name) + ": " + why);
-    }
-  }
-  static Object From(const Value& v) {
-    if (v.v.vt != VT_DISPATCH || v.v.pdispVal == nullptr) throw std::runtime_error("not an object");
-    v.v.pdispVal->AddRef();
-    return Object(v.v.pdispVal);
+    return id;
   }
 
- private:
-  IDispatch* p_ = nullptr;
+  olert::ComPtr<IDispatch> p_;
 };
 
 // --- Setting up ---------------------------------------------------------------------------
@@ -251,11 +227,10 @@ void RegisterModule(const std::string& module) {
 Object CreateByProgID(const char16_t* progid) {
   CLSID clsid{};
   if (FAILED(CLSIDFromProgID(progid, &clsid))) throw std::runtime_error("class not registered");
-  IDispatch* object = nullptr;
-  const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                      reinterpret_cast<void**>(&object));
-  if (FAILED(hr) || object == nullptr) throw std::runtime_error("CoCreateInstance failed");
-  return Object(object);
+  olert::ComPtr<IDispatch> object;
+  const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.ReceiveVoid());
+  if (FAILED(hr) || !object) throw std::runtime_error("CoCreateInstance failed");
+  return Object(std::move(object));
 }
 
 // The statements of the shop's SQL file. The file keeps to a simple form: a

@@ -2,7 +2,7 @@
 // and the value enumerator.
 #include "host/asp/automation_object.h"
 
-#include <cstring>
+#include <cctype>
 #include <new>
 
 #include "base/utf8.h"
@@ -49,6 +49,24 @@ std::string BstrToUtf8(BSTR text) {
   return Utf16ToUtf8(std::u16string_view(text, SysStringLen(text)));
 }
 
+std::string ErrorInfoDescription() {
+  olert::ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Receive()) != S_OK || !info) return std::string();
+  olert::ScopedBstr text;
+  if (FAILED(info->GetDescription(text.Receive()))) return std::string();
+  return BstrToUtf8(text.get());
+}
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 namespace {
 
 // The elements of an array, as text, joined by commas in storage order (as
@@ -56,25 +74,11 @@ namespace {
 bool ArrayToUtf8(SAFEARRAY* array, std::string* out) {
   out->clear();
   if (array == nullptr) return true;
-  size_t total = array->cDims > 0 ? 1 : 0;
-  for (UINT d = 0; d < array->cDims; ++d) total *= array->rgsabound[d].cElements;
-  VARTYPE vt = VT_VARIANT;
-  if (FAILED(SafeArrayGetVartype(array, &vt))) return false;
-  for (size_t k = 0; k < total; ++k) {
-    void* data = static_cast<char*>(array->pvData) + k * array->cbElements;
-    VARIANT element;
-    VariantInit(&element);
-    if (vt == VT_VARIANT) {
-      element = *static_cast<VARIANT*>(data);  // a view: read only, never cleared
-    } else if (vt == VT_DECIMAL) {
-      element.decVal = *static_cast<DECIMAL*>(data);
-      element.vt = VT_DECIMAL;
-    } else {
-      std::memcpy(&element.llVal, data, array->cbElements <= 8 ? array->cbElements : 8);
-      element.vt = vt;
-    }
+  const olert::SafeArrayElements elements(array);
+  if (FAILED(elements.status())) return false;
+  for (size_t k = 0; k < elements.size(); ++k) {
     std::string text;
-    if (!VariantToUtf8(element, &text)) return false;
+    if (!VariantToUtf8(elements.View(k), &text)) return false;
     if (k > 0) out->push_back(',');
     out->append(text);
   }
@@ -87,23 +91,20 @@ bool VariantToUtf8(const VARIANT& value, std::string* out) {
   if ((value.vt & VT_ARRAY) != 0) {
     return ArrayToUtf8((value.vt & VT_BYREF) != 0 ? *value.pparray : value.parray, out);
   }
-  VARIANT plain;
-  VariantInit(&plain);
-  if (FAILED(VariantCopyInd(&plain, &value))) return false;
-  bool ok = true;
-  if (plain.vt == VT_EMPTY || plain.vt == VT_NULL) {
+  olert::ScopedVariant plain;
+  if (FAILED(VariantCopyInd(plain.get(), &value))) return false;
+  if (plain.vt() == VT_EMPTY || plain.vt() == VT_NULL) {
     out->clear();
-  } else if (plain.vt == VT_BSTR) {
-    *out = BstrToUtf8(plain.bstrVal);
-  } else if (SUCCEEDED(VariantChangeType(&plain, &plain, VARIANT_ALPHABOOL, VT_BSTR))) {
-    *out = BstrToUtf8(plain.bstrVal);
-  } else if (plain.vt == VT_NULL || plain.vt == VT_EMPTY) {
+  } else if (plain.vt() == VT_BSTR) {
+    *out = BstrToUtf8(plain->bstrVal);
+  } else if (SUCCEEDED(VariantChangeType(plain.get(), plain.get(), VARIANT_ALPHABOOL, VT_BSTR))) {
+    *out = BstrToUtf8(plain->bstrVal);
+  } else if (plain.vt() == VT_NULL || plain.vt() == VT_EMPTY) {
     out->clear();  // an object whose default value is Null or Empty
   } else {
-    ok = false;
+    return false;
   }
-  VariantClear(&plain);
-  return ok;
+  return true;
 }
 
 void SetResultText(VARIANT* result, std::string_view utf8) {
@@ -133,41 +134,55 @@ void SetResultDispatch(VARIANT* result, IDispatch* object) {
   if (result == nullptr) return;
   VariantClear(result);
   result->vt = VT_DISPATCH;
-  result->pdispVal = object;
-  if (object != nullptr) object->AddRef();
+  result->pdispVal = olert::ComPtr<IDispatch>::Retain(object).Detach();
+}
+
+void SetResultObject(VARIANT* result, olert::ComPtr<IDispatch> object) {
+  if (result == nullptr) return;
+  VariantClear(result);
+  result->vt = VT_DISPATCH;
+  result->pdispVal = object.Detach();
+}
+
+void SetResultEnumerator(VARIANT* result, const std::vector<std::string>& texts) {
+  std::vector<olert::ScopedVariant> items;
+  for (const std::string& text : texts) {
+    olert::ScopedVariant item;
+    item->vt = VT_BSTR;
+    item->bstrVal = Utf8ToBstr(text);
+    items.push_back(std::move(item));
+  }
+  olert::ComPtr<IUnknown> enumerator = olert::ComPtr<IUnknown>::Adopt(VariantEnumerator::Create(std::move(items)));
+  if (result == nullptr) return;
+  VariantClear(result);
+  result->vt = VT_UNKNOWN;
+  result->punkVal = enumerator.Detach();
 }
 
 // ---------------------------------------------------------------------------
 // Arguments
 
 Arguments::Arguments(const DISPPARAMS* params) {
-  VariantInit(&put_);
   if (params == nullptr || params->rgvarg == nullptr) return;
   const UINT named = params->rgdispidNamedArgs != nullptr ? params->cNamedArgs : 0;
   // Named arguments come first in rgvarg; of them only the put value means
   // anything to the host's members.
   for (UINT i = 0; i < named && i < params->cArgs; ++i) {
     if (params->rgdispidNamedArgs[i] == DISPID_PROPERTYPUT) {
-      VariantCopyInd(&put_, &params->rgvarg[i]);
+      VariantCopyInd(put_.get(), &params->rgvarg[i]);
       has_put_ = true;
     }
   }
   for (UINT i = params->cArgs; i > named; --i) {
-    VARIANT copy;
-    VariantInit(&copy);
-    VariantCopyInd(&copy, &params->rgvarg[i - 1]);
-    positional_.push_back(copy);
+    olert::ScopedVariant copy;
+    VariantCopyInd(copy.get(), &params->rgvarg[i - 1]);
+    positional_.push_back(std::move(copy));
   }
-}
-
-Arguments::~Arguments() {
-  for (VARIANT& v : positional_) VariantClear(&v);
-  VariantClear(&put_);
 }
 
 bool Arguments::Missing(size_t i) const {
   if (i >= positional_.size()) return true;
-  return positional_[i].vt == VT_ERROR && positional_[i].scode == DISP_E_PARAMNOTFOUND;
+  return positional_[i].vt() == VT_ERROR && positional_[i]->scode == DISP_E_PARAMNOTFOUND;
 }
 
 std::string Arguments::Text(size_t i, std::string_view member) const {
@@ -176,7 +191,7 @@ std::string Arguments::Text(size_t i, std::string_view member) const {
                           std::string(member) + ": argument " + std::to_string(i + 1) + " is missing");
   }
   std::string text;
-  if (!VariantToUtf8(positional_[i], &text)) {
+  if (!VariantToUtf8(*positional_[i], &text)) {
     throw AutomationError(DISP_E_TYPEMISMATCH, std::string(member) + ": argument " +
                                                    std::to_string(i + 1) + " is not a text");
   }
@@ -188,14 +203,13 @@ int32_t Arguments::Int(size_t i, std::string_view member) const {
     throw AutomationError(DISP_E_PARAMNOTOPTIONAL,
                           std::string(member) + ": argument " + std::to_string(i + 1) + " is missing");
   }
-  VARIANT number;
-  VariantInit(&number);
-  const HRESULT hr = VariantChangeType(&number, &positional_[i], 0, VT_I4);
+  olert::ScopedVariant number;
+  const HRESULT hr = VariantChangeType(number.get(), positional_[i].get(), 0, VT_I4);
   if (FAILED(hr)) {
     throw AutomationError(hr, std::string(member) + ": argument " + std::to_string(i + 1) +
                                   " is not a whole number in range");
   }
-  return number.lVal;
+  return number->lVal;
 }
 
 // ---------------------------------------------------------------------------
@@ -207,22 +221,12 @@ AutomationObject::~AutomationObject() { --g_live_objects; }
 int AutomationObject::LiveObjects() { return g_live_objects.load(); }
 
 HRESULT AutomationObject::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDispatch || AlsoImplements(riid)) {
+  if (object != nullptr && AlsoImplements(riid)) {
     *object = static_cast<IDispatch*>(this);
     AddRef();
     return S_OK;
   }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG AutomationObject::AddRef() { return ++refs_; }
-
-ULONG AutomationObject::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
+  return QueryListed(riid, object);
 }
 
 HRESULT AutomationObject::GetTypeInfoCount(UINT* count) {
@@ -292,42 +296,25 @@ void AutomationObject::RequireRead(WORD flags, std::string_view) {
 // ---------------------------------------------------------------------------
 // VariantEnumerator
 
-VariantEnumerator::VariantEnumerator() { ++g_live_objects; }
+VariantEnumerator::VariantEnumerator(std::vector<olert::ScopedVariant> values) : values_(std::move(values)) {
+  ++g_live_objects;
+}
 
-VariantEnumerator::~VariantEnumerator() {
-  for (VARIANT& v : values_) VariantClear(&v);
-  --g_live_objects;
+VariantEnumerator::~VariantEnumerator() { --g_live_objects; }
+
+VariantEnumerator* VariantEnumerator::Create(std::vector<olert::ScopedVariant> values) {
+  return new VariantEnumerator(std::move(values));
 }
 
 VariantEnumerator* VariantEnumerator::Create(const std::vector<VARIANT>& values) {
-  auto* e = new VariantEnumerator();
-  e->values_.reserve(values.size());
+  std::vector<olert::ScopedVariant> copies;
+  copies.reserve(values.size());
   for (const VARIANT& v : values) {
-    VARIANT copy;
-    VariantInit(&copy);
-    VariantCopy(&copy, &v);
-    e->values_.push_back(copy);
+    olert::ScopedVariant copy;
+    copy.CopyFrom(v);
+    copies.push_back(std::move(copy));
   }
-  return e;
-}
-
-HRESULT VariantEnumerator::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
-    *object = static_cast<IEnumVARIANT*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG VariantEnumerator::AddRef() { return ++refs_; }
-
-ULONG VariantEnumerator::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
+  return Create(std::move(copies));
 }
 
 HRESULT VariantEnumerator::Next(ULONG count, VARIANT* values, ULONG* fetched) {
@@ -335,7 +322,7 @@ HRESULT VariantEnumerator::Next(ULONG count, VARIANT* values, ULONG* fetched) {
   ULONG done = 0;
   for (; done < count && next_ < values_.size(); ++done, ++next_) {
     VariantInit(&values[done]);
-    VariantCopy(&values[done], &values_[next_]);
+    VariantCopy(&values[done], values_[next_].get());
   }
   if (fetched != nullptr) *fetched = done;
   return done == count ? S_OK : S_FALSE;
@@ -359,7 +346,10 @@ HRESULT VariantEnumerator::Reset() {
 HRESULT VariantEnumerator::Clone(IEnumVARIANT** clone) {
   if (clone == nullptr) return E_POINTER;
   try {
-    VariantEnumerator* copy = Create(values_);
+    std::vector<VARIANT> views;  // the values as they are; Create copies them
+    views.reserve(values_.size());
+    for (const olert::ScopedVariant& v : values_) views.push_back(*v);
+    VariantEnumerator* copy = Create(views);
     copy->next_ = next_;
     *clone = copy;
     return S_OK;

@@ -11,14 +11,13 @@
 // exception ever leaves Invoke.
 #pragma once
 
-#include <atomic>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 
 namespace quill::asp {
 
@@ -40,18 +39,17 @@ class Arguments {
   explicit Arguments(const DISPPARAMS* params);
   Arguments(const Arguments&) = delete;
   Arguments& operator=(const Arguments&) = delete;
-  ~Arguments();
 
   // Positional arguments, not counting a property put's value.
   size_t count() const { return positional_.size(); }
   // REQUIRES: i < count().
-  const VARIANT& at(size_t i) const { return positional_[i]; }
+  const VARIANT& at(size_t i) const { return *positional_[i]; }
   // True when argument i was not given or was given as omitted (VT_ERROR
   // DISP_E_PARAMNOTFOUND).
   bool Missing(size_t i) const;
   // The value of a property put (named argument DISPID_PROPERTYPUT), or
   // null when there is none.
-  const VARIANT* put_value() const { return has_put_ ? &put_ : nullptr; }
+  const VARIANT* put_value() const { return has_put_ ? put_.get() : nullptr; }
 
   // Argument i as UTF-8 text: numbers and dates in their usual text, true
   // and false as "True" and "False", Empty and Null as "". Raises
@@ -63,8 +61,8 @@ class Arguments {
   int32_t Int(size_t i, std::string_view member) const;
 
  private:
-  std::vector<VARIANT> positional_;  // dereferenced copies, owned
-  VARIANT put_;
+  std::vector<olert::ScopedVariant> positional_;  // dereferenced copies
+  olert::ScopedVariant put_;
   bool has_put_ = false;
 };
 
@@ -75,6 +73,11 @@ bool VariantToUtf8(const VARIANT& value, std::string* out);
 BSTR Utf8ToBstr(std::string_view utf8);
 // The text of a BSTR (null reads as "").
 std::string BstrToUtf8(BSTR text);
+// The description of the thread's error information (GetErrorInfo), or ""
+// when there is none; the information is taken, as GetErrorInfo does.
+std::string ErrorInfoDescription();
+// True when a and b are equal without regard to ASCII case.
+bool SameNoCase(std::string_view a, std::string_view b);
 
 // Result helpers: each clears *result first; a null result is ignored.
 void SetResultText(VARIANT* result, std::string_view utf8);
@@ -82,20 +85,38 @@ void SetResultInt(VARIANT* result, int32_t value);
 void SetResultBool(VARIANT* result, bool value);
 // AddRefs `object`; a null object gives VT_DISPATCH null.
 void SetResultDispatch(VARIANT* result, IDispatch* object);
+// Hands the reference `object` holds on to *result (VT_DISPATCH).
+void SetResultObject(VARIANT* result, olert::ComPtr<IDispatch> object);
+// An enumerator (VT_UNKNOWN) over `texts` as strings: a collection's
+// _NewEnum.
+void SetResultEnumerator(VARIANT* result, const std::vector<std::string>& texts);
 
-class AutomationObject : public IDispatch {
+// Initialises the automation runtime for the current thread (an apartment
+// of its own) while it lives, unless the thread did so already.
+class ComScope {
+ public:
+  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+
+ private:
+  HRESULT hr_;
+};
+
+// Created with one reference (see olert::RefCounted), which the creator
+// hands on.
+class AutomationObject : public olert::RefCounted<IDispatch> {
  public:
   struct Member {
     const char16_t* name;
     DISPID id;
   };
 
-  AutomationObject(const AutomationObject&) = delete;
-  AutomationObject& operator=(const AutomationObject&) = delete;
-
+  // IUnknown, IDispatch and what AlsoImplements answers.
   HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT GetTypeInfoCount(UINT* count) override;
   HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
   HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
@@ -108,7 +129,7 @@ class AutomationObject : public IDispatch {
 
  protected:
   AutomationObject();
-  virtual ~AutomationObject();
+  ~AutomationObject() override;
 
   virtual std::span<const Member> Members() const = 0;
   // Runs member `id` (one of Members(), or DISPID_VALUE / DISPID_NEWENUM
@@ -124,33 +145,28 @@ class AutomationObject : public IDispatch {
   static bool IsPut(WORD flags) {
     return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
   }
-
- private:
-  std::atomic<ULONG> refs_{1};
 };
 
 // IEnumVARIANT over a fixed list of values, for the collections' _NewEnum
 // and for script enumerators over arrays. Created with one reference.
-class VariantEnumerator final : public IEnumVARIANT {
+class VariantEnumerator final : public olert::RefCounted<IEnumVARIANT> {
  public:
   // Copies the values.
   static VariantEnumerator* Create(const std::vector<VARIANT>& values);
+  // Takes the values over.
+  static VariantEnumerator* Create(std::vector<olert::ScopedVariant> values);
 
-  HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT Next(ULONG count, VARIANT* values, ULONG* fetched) override;
   HRESULT Skip(ULONG count) override;
   HRESULT Reset() override;
   HRESULT Clone(IEnumVARIANT** clone) override;
 
  private:
-  VariantEnumerator();
-  ~VariantEnumerator();
+  explicit VariantEnumerator(std::vector<olert::ScopedVariant> values);
+  ~VariantEnumerator() override;
 
-  std::vector<VARIANT> values_;
+  std::vector<olert::ScopedVariant> values_;
   size_t next_ = 0;
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace quill::asp

@@ -10,51 +10,37 @@ namespace quill::asp {
 
 namespace {
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
 }
 
-bool HasControl(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    return u < 0x20 || u == 0x7F;
-  });
+// The value of the first pair named `name` (without regard to ASCII case),
+// or null.
+const std::string* ValueOf(const NameValueList& pairs, std::string_view name) {
+  for (const auto& [k, v] : pairs) {
+    if (SameNoCase(k, name)) return &v;
+  }
+  return nullptr;
 }
 
-void SetResultUnknown(VARIANT* result, IUnknown* e) {
-  if (result != nullptr) {
-    VariantClear(result);
-    result->vt = VT_UNKNOWN;
-    result->punkVal = e;
-  } else {
-    e->Release();
+// Key(i) of a collection of named things: the i-th name, from 1.
+template <class Pairs>
+void SetResultKey(VARIANT* result, const Pairs& pairs, const Arguments& args, const std::string& member) {
+  const int32_t i = args.Int(0, member);
+  if (i < 1 || static_cast<size_t>(i) > pairs.size()) {
+    throw AutomationError(DISP_E_BADINDEX, member + ": subscript out of range");
   }
+  SetResultText(result, pairs[static_cast<size_t>(i) - 1].first);
 }
 
-IUnknown* KeyEnumerator(const std::vector<std::string>& names) {
-  std::vector<VARIANT> keys;
-  for (const std::string& name : names) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_BSTR;
-    x.bstrVal = Utf8ToBstr(name);
-    keys.push_back(x);
-  }
-  VariantEnumerator* e = VariantEnumerator::Create(keys);
-  for (VARIANT& x : keys) VariantClear(&x);
-  return e;
+// _NewEnum of a collection of named things: an enumerator of the names.
+template <class Pairs>
+void SetResultNames(VARIANT* result, const Pairs& pairs) {
+  std::vector<std::string> names;
+  for (const auto& kv : pairs) names.push_back(kv.first);
+  SetResultEnumerator(result, names);
 }
 
 // --- Request -------------------------------------------------------------------
@@ -79,32 +65,14 @@ class RequestCookie final : public AutomationObject {
           SetResultText(result, UrlDecode(raw_));
           return;
         }
-        const std::string key = args.Text(0, "Request.Cookies(name)");
-        for (const auto& [k, v] : keys_) {
-          if (SameNoCase(k, key)) {
-            SetResultText(result, v);
-            return;
-          }
-        }
-        SetResultText(result, "");
+        const std::string* value = ValueOf(keys_, args.Text(0, "Request.Cookies(name)"));
+        SetResultText(result, value != nullptr ? *value : std::string());
         return;
       }
       case 1: SetResultBool(result, !keys_.empty()); return;
       case 2: SetResultInt(result, static_cast<int32_t>(keys_.size())); return;
-      case 3: {
-        const int32_t i = args.Int(0, "Request.Cookies(name).Key");
-        if (i < 1 || static_cast<size_t>(i) > keys_.size()) {
-          throw AutomationError(DISP_E_BADINDEX, "Request.Cookies(name).Key: subscript out of range");
-        }
-        SetResultText(result, keys_[static_cast<size_t>(i) - 1].first);
-        return;
-      }
-      case DISPID_NEWENUM: {
-        std::vector<std::string> names;
-        for (const auto& kv : keys_) names.push_back(kv.first);
-        SetResultUnknown(result, KeyEnumerator(names));
-        return;
-      }
+      case 3: SetResultKey(result, keys_, args, "Request.Cookies(name).Key"); return;
+      case DISPID_NEWENUM: SetResultNames(result, keys_); return;
     }
   }
 
@@ -147,36 +115,17 @@ class RequestCookies final : public AutomationObject {
         } else if (const std::string* found = Find(args.Text(0, "Request.Cookies"))) {
           raw = *found;
         }
-        IDispatch* cookie = new RequestCookie(raw);
-        SetResultDispatch(result, cookie);
-        cookie->Release();
+        SetResultObject(result, olert::ComPtr<IDispatch>::Adopt(new RequestCookie(raw)));
         return;
       }
       case 1: SetResultInt(result, static_cast<int32_t>(cookies_.size())); return;
-      case 2: {
-        const int32_t i = args.Int(0, "Request.Cookies.Key");
-        if (i < 1 || static_cast<size_t>(i) > cookies_.size()) {
-          throw AutomationError(DISP_E_BADINDEX, "Request.Cookies.Key: subscript out of range");
-        }
-        SetResultText(result, cookies_[static_cast<size_t>(i) - 1].first);
-        return;
-      }
-      case DISPID_NEWENUM: {
-        std::vector<std::string> names;
-        for (const auto& kv : cookies_) names.push_back(kv.first);
-        SetResultUnknown(result, KeyEnumerator(names));
-        return;
-      }
+      case 2: SetResultKey(result, cookies_, args, "Request.Cookies.Key"); return;
+      case DISPID_NEWENUM: SetResultNames(result, cookies_); return;
     }
   }
 
  private:
-  const std::string* Find(std::string_view name) const {
-    for (const auto& kv : cookies_) {
-      if (SameNoCase(kv.first, name)) return &kv.second;
-    }
-    return nullptr;
-  }
+  const std::string* Find(std::string_view name) const { return ValueOf(cookies_, name); }
   NameValueList cookies_;
 };
 
@@ -306,14 +255,8 @@ class ResponseCookie final : public AutomationObject {
           return;
         }
         if (args.count() > 0 && !args.Missing(0)) {
-          const std::string key = args.Text(0, "Response.Cookies(name)");
-          for (const auto& [k, v] : keys_) {
-            if (SameNoCase(k, key)) {
-              SetResultText(result, v);
-              return;
-            }
-          }
-          SetResultText(result, "");
+          const std::string* value = ValueOf(keys_, args.Text(0, "Response.Cookies(name)"));
+          SetResultText(result, value != nullptr ? *value : std::string());
           return;
         }
         SetResultText(result, keys_.empty() ? value_ : BuildUrlEncoded(keys_));
@@ -399,21 +342,16 @@ class ResponseCookie final : public AutomationObject {
 
 class ResponseCookies final : public AutomationObject {
  public:
-  ~ResponseCookies() override {
-    for (auto& [name, cookie] : cookies_) cookie->Release();
-  }
-
   ResponseCookie* Cookie(const std::string& name) {
     for (auto& [n, cookie] : cookies_) {
-      if (SameNoCase(n, name)) return cookie;
+      if (SameNoCase(n, name)) return cookie.get();
     }
     if (name.empty() || HasControl(name)) {
       throw AutomationError(E_INVALIDARG, "Response.Cookies: \"" + name + "\" is not a cookie name");
     }
     if (cookies_.size() >= 50) throw AutomationError(E_INVALIDARG, "Response.Cookies: a page can set at most 50 cookies");
-    auto* cookie = new ResponseCookie(name);
-    cookies_.emplace_back(name, cookie);
-    return cookie;
+    cookies_.emplace_back(name, olert::ComPtr<ResponseCookie>::Adopt(new ResponseCookie(name)));
+    return cookies_.back().second.get();
   }
 
   void Put(const Arguments& args) {
@@ -452,25 +390,13 @@ class ResponseCookies final : public AutomationObject {
         SetResultDispatch(result, Cookie(args.Text(0, "Response.Cookies")));
         return;
       case 1: SetResultInt(result, static_cast<int32_t>(cookies_.size())); return;
-      case 2: {
-        const int32_t i = args.Int(0, "Response.Cookies.Key");
-        if (i < 1 || static_cast<size_t>(i) > cookies_.size()) {
-          throw AutomationError(DISP_E_BADINDEX, "Response.Cookies.Key: subscript out of range");
-        }
-        SetResultText(result, cookies_[static_cast<size_t>(i) - 1].first);
-        return;
-      }
-      case DISPID_NEWENUM: {
-        std::vector<std::string> names;
-        for (const auto& kv : cookies_) names.push_back(kv.first);
-        SetResultUnknown(result, KeyEnumerator(names));
-        return;
-      }
+      case 2: SetResultKey(result, cookies_, args, "Response.Cookies.Key"); return;
+      case DISPID_NEWENUM: SetResultNames(result, cookies_); return;
     }
   }
 
  private:
-  std::vector<std::pair<std::string, ResponseCookie*>> cookies_;
+  std::vector<std::pair<std::string, olert::ComPtr<ResponseCookie>>> cookies_;
 };
 
 NameValueList ParseCookies(const NameValueList& headers) {
@@ -494,7 +420,9 @@ NameValueList ParseCookies(const NameValueList& headers) {
   return out;
 }
 
-IDispatch* NewRequestCookies(const NameValueList& cookies) { return new RequestCookies(cookies); }
+olert::ComPtr<IDispatch> NewRequestCookies(const NameValueList& cookies) {
+  return olert::ComPtr<IDispatch>::Adopt(new RequestCookies(cookies));
+}
 
 ResponseCookies* NewResponseCookies() { return new ResponseCookies(); }
 

@@ -32,8 +32,8 @@ inline constexpr size_t kMaxCookieBytes = 4096;
 // decoded, in order; malformed parts skipped. At most 200 are read.
 NameValueList ParseCookies(const NameValueList& headers);
 
-// Request.Cookies over `cookies` (decoded pairs). One reference for the caller.
-IDispatch* NewRequestCookies(const NameValueList& cookies);
+// Request.Cookies over `cookies` (decoded pairs).
+olert::ComPtr<IDispatch> NewRequestCookies(const NameValueList& cookies);
 
 // Response.Cookies. One reference for the caller.
 class ResponseCookies;

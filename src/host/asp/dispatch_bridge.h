@@ -32,9 +32,10 @@
 // in its table and released when the script object holding it is collected
 // (its finalizer) and, at the latest, by ReleaseAll or the destructor.
 //
-// The engine reports errors by longjmp. So no function here lets an engine
-// call that can throw run in a frame that owns C++ resources: such calls run
-// inside duk_safe_call, in frames that own nothing.
+// The engine reports errors by longjmp. So no function of the bridge lets
+// an engine call that can throw run in a frame that owns C++ resources: such
+// calls run inside duk_safe_call, in frames that own nothing (the rules are
+// in bridge_frame.h).
 #pragma once
 
 #include <cstdint>
@@ -89,7 +90,8 @@ class DispatchBridge {
   struct Ref;
   enum class RefKind { Object, Array, Enumerator };
   // Registers a reference: AddRefs `object` (Object, Enumerator) or takes
-  // over `array`. Answers the new id, or 0 when memory runs out.
+  // over `array` (destroying it when it cannot be registered). Answers the
+  // new id, or 0 when memory runs out.
   uint32_t AddObject(IDispatch* object) noexcept;
   uint32_t AddArray(SAFEARRAY* array) noexcept;
   uint32_t AddEnumerator(IEnumVARIANT* enumerator) noexcept;

@@ -1,6 +1,8 @@
 // URL-encoded text and HTML escaping.
 #include "host/asp/form_data.h"
 
+#include <algorithm>
+
 namespace quill::asp {
 
 namespace {
@@ -97,6 +99,13 @@ std::string BuildUrlEncoded(const NameValueList& pairs) {
     out += UrlEncode(value);
   }
   return out;
+}
+
+bool HasControl(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F;
+  });
 }
 
 }  // namespace quill::asp

@@ -31,4 +31,8 @@ std::string HtmlEncode(std::string_view text);
 // "a=1&b=x+y" from pairs, each part URL-encoded.
 std::string BuildUrlEncoded(const NameValueList& pairs);
 
+// True when `text` holds an ASCII control character (below 0x20, or DEL),
+// which no header, cookie or class name may carry.
+bool HasControl(std::string_view text);
+
 }  // namespace quill::asp

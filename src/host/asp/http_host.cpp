@@ -8,12 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <fstream>
-#include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,61 +24,21 @@ namespace quill::asp {
 
 namespace {
 
-// The request threads. Each initialises the automation runtime once, for
-// all the requests it will handle.
+// The connection threads, for the HTTP library. Each initialises the
+// automation runtime once, for all the requests it will handle.
 class ComThreadPool : public httplib::TaskQueue {
  public:
-  explicit ComThreadPool(int count) {
-    for (int i = 0; i < std::max(count, 1); ++i) {
-      threads_.emplace_back([this] { Work(); });
-    }
-  }
+  explicit ComThreadPool(int count) : workers_(std::make_unique<PageWorkers>(count)) {}
   ~ComThreadPool() override { shutdown(); }
 
   void enqueue(std::function<void()> task) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    ready_.notify_one();
+    if (workers_ != nullptr) workers_->Submit(std::move(task));
   }
-
-  void shutdown() override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (done_) return;
-      done_ = true;
-    }
-    ready_.notify_all();
-    for (std::thread& t : threads_) t.join();
-  }
+  // Runs what is queued, then joins the threads.
+  void shutdown() override { workers_.reset(); }
 
  private:
-  void Work() {
-    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    while (true) {
-      std::function<void()> task;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [this] { return done_ || !tasks_.empty(); });
-        if (tasks_.empty()) break;  // done, and nothing left to do
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
-      }
-      try {
-        task();
-      } catch (...) {
-        // A connection that fails must not take the thread with it.
-      }
-    }
-    if (SUCCEEDED(hr)) CoUninitialize();
-  }
-
-  std::vector<std::thread> threads_;
-  std::deque<std::function<void()>> tasks_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  bool done_ = false;
+  std::unique_ptr<PageWorkers> workers_;
 };
 
 std::string Extension(const std::filesystem::path& file) {
@@ -390,6 +346,7 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
     PageRequest& page = *shared_page;
     page.method = req.method;
     page.url_path = site_.VirtualPath(*file);
+    page.file = *file;
     const size_t q = req.target.find('?');
     if (q != std::string::npos) page.query_string = req.target.substr(q + 1);
     page.query = ParseUrlEncoded(page.query_string);

@@ -14,29 +14,6 @@ namespace quill::asp {
 
 namespace {
 
-std::string Hex(HRESULT hr) {
-  char buf[16];
-  std::snprintf(buf, sizeof(buf), "0x%08X", static_cast<unsigned>(hr));
-  return buf;
-}
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool HasControl(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    return u < 0x20 || u == 0x7F;
-  });
-}
-
 // A whole number argument, if argument i is a number (not a text).
 std::optional<int32_t> NumberArgument(const Arguments& args, size_t i) {
   const VARIANT& v = args.at(i);
@@ -95,26 +72,9 @@ class ValueList final : public AutomationObject {
       case 1:
         SetResultInt(result, static_cast<int32_t>(values_.size()));
         return;
-      case DISPID_NEWENUM: {
-        std::vector<VARIANT> items;
-        for (const std::string& v : values_) {
-          VARIANT x;
-          VariantInit(&x);
-          x.vt = VT_BSTR;
-          x.bstrVal = Utf8ToBstr(v);
-          items.push_back(x);
-        }
-        VariantEnumerator* e = VariantEnumerator::Create(items);
-        for (VARIANT& x : items) VariantClear(&x);
-        if (result != nullptr) {
-          VariantClear(result);
-          result->vt = VT_UNKNOWN;
-          result->punkVal = e;
-        } else {
-          e->Release();
-        }
+      case DISPID_NEWENUM:
+        SetResultEnumerator(result, values_);
         return;
-      }
     }
   }
 
@@ -160,9 +120,7 @@ class RequestCollection final : public AutomationObject {
     } else if (const std::vector<std::string>* found = Find(args.Text(0, name_ + ".Item"))) {
       values = *found;
     }
-    IDispatch* list = new ValueList(std::move(values));
-    SetResultDispatch(result, list);
-    list->Release();
+    SetResultObject(result, olert::ComPtr<IDispatch>::Adopt(new ValueList(std::move(values))));
   }
 
  protected:
@@ -185,23 +143,9 @@ class RequestCollection final : public AutomationObject {
         SetResultText(result, At(args.Int(0, name_ + ".Key"), "Key").key);
         return;
       case DISPID_NEWENUM: {
-        std::vector<VARIANT> keys;
-        for (const Entry& e : entries_) {
-          VARIANT x;
-          VariantInit(&x);
-          x.vt = VT_BSTR;
-          x.bstrVal = Utf8ToBstr(e.key);
-          keys.push_back(x);
-        }
-        VariantEnumerator* en = VariantEnumerator::Create(keys);
-        for (VARIANT& x : keys) VariantClear(&x);
-        if (result != nullptr) {
-          VariantClear(result);
-          result->vt = VT_UNKNOWN;
-          result->punkVal = en;
-        } else {
-          en->Release();
-        }
+        std::vector<std::string> keys;
+        for (const Entry& e : entries_) keys.push_back(e.key);
+        SetResultEnumerator(result, keys);
         return;
       }
     }
@@ -247,7 +191,10 @@ NameValueList ServerVariables(const PageEnvironment& env) {
   };
   if (env.site != nullptr) {
     try {
-      vars.emplace_back("PATH_TRANSLATED", env.site->MapPath("/", env.page_path).string());
+      // The page's own file is what MapPath would answer for its path, found
+      // without asking the file system again.
+      const bool known = !env.page_file.empty() && env.page_path.find('\\') == std::string::npos;
+      vars.emplace_back("PATH_TRANSLATED", (known ? env.page_file : env.site->MapPath("/", env.page_path)).string());
       vars.emplace_back("APPL_PHYSICAL_PATH", env.site->path().string());
     } catch (const std::exception&) {
     }
@@ -274,24 +221,16 @@ NameValueList DecodedCookies(const NameValueList& headers) {
 class RequestObject final : public AutomationObject {
  public:
   explicit RequestObject(const PageEnvironment& env)
-      : form_(new RequestCollection("Request.Form", env.request->form,
-                                    env.request->content_type.rfind("application/x-www-form-urlencoded", 0) == 0
-                                        ? env.request->body
-                                        : std::string())),
-        query_(new RequestCollection("Request.QueryString", env.request->query, env.request->query_string)),
-        vars_(new RequestCollection("Request.ServerVariables", ServerVariables(env), std::string())),
-        cookies_(new RequestCollection("Request.Cookies", DecodedCookies(env.request->headers), std::string())),
+      : form_(Collection("Request.Form", env.request->form,
+                         env.request->content_type.rfind("application/x-www-form-urlencoded", 0) == 0
+                             ? env.request->body
+                             : std::string())),
+        query_(Collection("Request.QueryString", env.request->query, env.request->query_string)),
+        vars_(Collection("Request.ServerVariables", ServerVariables(env), std::string())),
+        cookies_(Collection("Request.Cookies", DecodedCookies(env.request->headers), std::string())),
         cookie_jar_(NewRequestCookies(ParseCookies(env.request->headers))),
         total_bytes_(env.request->body.size()),
         body_(env.request->body) {}
-
-  ~RequestObject() override {
-    form_->Release();
-    query_->Release();
-    vars_->Release();
-    cookies_->Release();
-    cookie_jar_->Release();
-  }
 
  protected:
   std::span<const Member> Members() const override {
@@ -313,38 +252,32 @@ class RequestObject final : public AutomationObject {
         }
         const std::string key = args.Text(0, "Request");
         std::vector<std::string> values;
-        for (RequestCollection* c : {query_, form_, cookies_, vars_}) {
+        for (RequestCollection* c : {query_.get(), form_.get(), cookies_.get(), vars_.get()}) {
           if (const std::vector<std::string>* found = c->Find(key)) {
             values = *found;
             break;
           }
         }
-        IDispatch* list = new ValueList(std::move(values));
-        SetResultDispatch(result, list);
-        list->Release();
+        SetResultObject(result, olert::ComPtr<IDispatch>::Adopt(new ValueList(std::move(values))));
         return;
       }
-      case 1: collection = form_; break;
-      case 2: collection = query_; break;
-      case 3: collection = vars_; break;
+      case 1: collection = form_.get(); break;
+      case 2: collection = query_.get(); break;
+      case 3: collection = vars_.get(); break;
       case 4: {
         // Request.Cookies("a") is the cookie, with its keys.
         if (args.count() == 0) {
-          SetResultDispatch(result, cookie_jar_);
+          SetResultDispatch(result, cookie_jar_.get());
           return;
         }
-        VARIANT name;
-        VariantInit(&name);
-        VariantCopy(&name, &args.at(0));
-        DISPPARAMS params{&name, nullptr, 1, 0};
+        olert::ScopedVariant name;
+        name.CopyFrom(args.at(0));
+        DISPPARAMS params{name.get(), nullptr, 1, 0};
         EXCEPINFO excep{};
         const HRESULT hr = cookie_jar_->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, result,
                                                &excep, nullptr);
-        VariantClear(&name);
         const std::string why = BstrToUtf8(excep.bstrDescription);
-        SysFreeString(excep.bstrDescription);
-        SysFreeString(excep.bstrSource);
-        SysFreeString(excep.bstrHelpFile);
+        olert::ClearExcepInfo(excep);
         if (FAILED(hr)) throw AutomationError(hr, why.empty() ? "Request.Cookies failed" : why);
         return;
       }
@@ -364,11 +297,16 @@ class RequestObject final : public AutomationObject {
   }
 
  private:
-  RequestCollection* form_;
-  RequestCollection* query_;
-  RequestCollection* vars_;
-  RequestCollection* cookies_;  // decoded, for Request(name)
-  IDispatch* cookie_jar_;       // Request.Cookies
+  static olert::ComPtr<RequestCollection> Collection(std::string name, const NameValueList& pairs,
+                                                     std::string raw) {
+    return olert::ComPtr<RequestCollection>::Adopt(new RequestCollection(std::move(name), pairs, std::move(raw)));
+  }
+
+  olert::ComPtr<RequestCollection> form_;
+  olert::ComPtr<RequestCollection> query_;
+  olert::ComPtr<RequestCollection> vars_;
+  olert::ComPtr<RequestCollection> cookies_;  // decoded, for Request(name)
+  olert::ComPtr<IDispatch> cookie_jar_;       // Request.Cookies
   size_t total_bytes_;
   const std::string& body_;
   size_t read_offset_ = 0;  // what BinaryRead has handed out
@@ -593,12 +531,9 @@ class ServerObject final : public AutomationObject {
     }
     RequireRead(flags, "");
     switch (id) {
-      case 1: {
-        IDispatch* object = objects_.CreateObject(args.Text(0, "Server.CreateObject"));
-        SetResultDispatch(result, object);
-        object->Release();
+      case 1:
+        SetResultObject(result, objects_.CreateObject(args.Text(0, "Server.CreateObject")));
         return;
-      }
       case 2:
         SetResultText(result, HtmlEncode(args.Text(0, "Server.HTMLEncode")));
         return;
@@ -621,12 +556,9 @@ class ServerObject final : public AutomationObject {
       case 7:
         ExecutePage(env_, args.Text(0, id == 6 ? "Server.Execute" : "Server.Transfer"), id == 7);
         return;
-      case 8: {
-        IDispatch* error = NewLastErrorObject(env_.last_error != nullptr ? *env_.last_error : LastError());
-        SetResultDispatch(result, error);
-        error->Release();
+      case 8:
+        SetResultObject(result, NewLastErrorObject(env_.last_error != nullptr ? *env_.last_error : LastError()));
         return;
-      }
     }
   }
 
@@ -640,16 +572,9 @@ class ServerObject final : public AutomationObject {
 class ScriptingContext final : public AutomationObject {
  public:
   ScriptingContext(IDispatch* request, IDispatch* response, IDispatch* server)
-      : request_(request), response_(response), server_(server) {
-    request_->AddRef();
-    response_->AddRef();
-    server_->AddRef();
-  }
-  ~ScriptingContext() override {
-    request_->Release();
-    response_->Release();
-    server_->Release();
-  }
+      : request_(olert::ComPtr<IDispatch>::Retain(request)),
+        response_(olert::ComPtr<IDispatch>::Retain(response)),
+        server_(olert::ComPtr<IDispatch>::Retain(server)) {}
 
  protected:
   std::span<const Member> Members() const override {
@@ -661,13 +586,13 @@ class ScriptingContext final : public AutomationObject {
 
   void Call(DISPID id, WORD flags, const Arguments&, VARIANT* result) override {
     RequireRead(flags, "");
-    SetResultDispatch(result, id == 1 ? request_ : id == 2 ? response_ : server_);
+    SetResultDispatch(result, (id == 1 ? request_ : id == 2 ? response_ : server_).get());
   }
 
  private:
-  IDispatch* request_;
-  IDispatch* response_;
-  IDispatch* server_;
+  olert::ComPtr<IDispatch> request_;
+  olert::ComPtr<IDispatch> response_;
+  olert::ComPtr<IDispatch> server_;
 };
 
 // Invokes member `name` of `object` as a method; answers the HRESULT and,
@@ -679,28 +604,16 @@ HRESULT CallByName(IDispatch* object, const char16_t* name, VARIANT* args, UINT 
   if (FAILED(hr)) return hr;
   DISPPARAMS params{args, nullptr, count, 0};
   EXCEPINFO excep{};
-  VARIANT result;
-  VariantInit(&result);
+  olert::ScopedVariant result;
   SetErrorInfo(0, nullptr);
-  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &excep, nullptr);
-  VariantClear(&result);
+  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.get(), &excep, nullptr);
   if (FAILED(hr) && error != nullptr) {
     if (excep.pfnDeferredFillIn != nullptr) excep.pfnDeferredFillIn(&excep);
     *error = BstrToUtf8(excep.bstrDescription);
-    if (error->empty()) {
-      IErrorInfo* info = nullptr;
-      if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
-        BSTR text = nullptr;
-        if (SUCCEEDED(info->GetDescription(&text))) *error = BstrToUtf8(text);
-        SysFreeString(text);
-        info->Release();
-      }
-    }
-    if (error->empty()) *error = "error " + Hex(hr);
+    if (error->empty()) *error = ErrorInfoDescription();
+    if (error->empty()) *error = "error " + olert::HresultText(hr);
   }
-  SysFreeString(excep.bstrSource);
-  SysFreeString(excep.bstrDescription);
-  SysFreeString(excep.bstrHelpFile);
+  olert::ClearExcepInfo(excep);
   return hr;
 }
 
@@ -711,23 +624,26 @@ HRESULT CallByName(IDispatch* object, const char16_t* name, VARIANT* args, UINT 
 
 PageObjects::PageObjects(PageEnvironment& env) : env_(env) {
   env.response_cookies = NewResponseCookies();
-  request_ = new RequestObject(env);
-  response_ = new ResponseObject(env);
-  server_ = new ServerObject(env, *this);
-  context_ = new ScriptingContext(request_, response_, server_);
+  response_cookies_ = olert::ComPtr<IDispatch>::Adopt(AsDispatch(env.response_cookies));
+  request_ = olert::ComPtr<IDispatch>::Adopt(new RequestObject(env));
+  response_ = olert::ComPtr<IDispatch>::Adopt(new ResponseObject(env));
+  server_ = olert::ComPtr<IDispatch>::Adopt(new ServerObject(env, *this));
+  context_ = olert::ComPtr<IDispatch>::Adopt(new ScriptingContext(request_.get(), response_.get(), server_.get()));
 }
 
 PageObjects::~PageObjects() {
   EndPage();
-  context_->Release();
-  server_->Release();
-  response_->Release();
-  request_->Release();
-  AsDispatch(env_.response_cookies)->Release();
+  // In the order they were made, the latest first; the cookies last, as the
+  // environment refers to them until they are gone.
+  context_.Reset();
+  server_.Reset();
+  response_.Reset();
+  request_.Reset();
+  response_cookies_.Reset();
   env_.response_cookies = nullptr;
 }
 
-IDispatch* PageObjects::CreateObject(const std::string& progid) {
+olert::ComPtr<IDispatch> PageObjects::CreateObject(const std::string& progid) {
   if (progid.empty() || progid.size() > 256 || HasControl(progid)) {
     throw AutomationError(CO_E_CLASSSTRING, "Server.CreateObject: \"" + progid + "\" is not a class name");
   }
@@ -737,10 +653,10 @@ IDispatch* PageObjects::CreateObject(const std::string& progid) {
   if (FAILED(hr)) {
     throw AutomationError(hr, "Server.CreateObject: the class \"" + progid + "\" is not registered");
   }
-  IDispatch* object = nullptr;
-  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object));
-  if (FAILED(hr) || object == nullptr) {
-    std::string why = "error " + Hex(hr);
+  olert::ComPtr<IDispatch> object;
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.ReceiveVoid());
+  if (FAILED(hr) || !object) {
+    std::string why = "error " + olert::HresultText(hr);
     if (hr == CO_E_NOTINITIALIZED) why = "the runtime is not initialised on this thread";
     if (hr == REGDB_E_CLASSNOTREG) why = "the class is not registered";
     if (hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)) why = "its module cannot be loaded";
@@ -750,34 +666,31 @@ IDispatch* PageObjects::CreateObject(const std::string& progid) {
   }
   NoteCreatedClass(clsid);
   // A component that wants the page's context has OnStartPage.
-  VARIANT arg;
+  VARIANT arg;  // a view of the context: it holds no reference of its own
   VariantInit(&arg);
   arg.vt = VT_UNKNOWN;
-  arg.punkVal = context_;
+  arg.punkVal = context_.get();
   std::string error;
-  hr = CallByName(object, u"OnStartPage", &arg, 1, &error);
+  hr = CallByName(object.get(), u"OnStartPage", &arg, 1, &error);
   if (hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND) return object;
   if (FAILED(hr)) {
-    object->Release();
     throw AutomationError(hr, "Server.CreateObject(\"" + progid + "\"): OnStartPage failed: " + error);
   }
   try {
     started_.push_back(object);
   } catch (...) {
-    CallByName(object, u"OnEndPage", nullptr, 0, nullptr);
-    object->Release();
+    CallByName(object.get(), u"OnEndPage", nullptr, 0, nullptr);
     throw;
   }
-  object->AddRef();  // one for started_, one for the caller
   return object;
 }
 
 void PageObjects::EndPage() {
-  std::vector<IDispatch*> started = std::move(started_);
+  std::vector<olert::ComPtr<IDispatch>> started = std::move(started_);
   started_.clear();
   for (auto it = started.rbegin(); it != started.rend(); ++it) {
-    CallByName(*it, u"OnEndPage", nullptr, 0, nullptr);
-    (*it)->Release();
+    CallByName(it->get(), u"OnEndPage", nullptr, 0, nullptr);
+    it->Reset();  // each released once its page has ended, the latest first
   }
 }
 

@@ -37,6 +37,7 @@ inline constexpr IID IID_IScriptingContext = {
 struct PageEnvironment {
   const SiteRoot* site = nullptr;
   std::string page_path;                 // virtual path of the page
+  std::filesystem::path page_file;       // its file, resolved through `site`; empty when not known
   const PageRequest* request = nullptr;
   PageResponse* response = nullptr;
   size_t max_response_bytes = 64u << 20;
@@ -61,16 +62,16 @@ class PageObjects {
   PageObjects(const PageObjects&) = delete;
   PageObjects& operator=(const PageObjects&) = delete;
 
-  IDispatch* request() const { return request_; }
-  IDispatch* response() const { return response_; }
-  IDispatch* server() const { return server_; }
-  IDispatch* context() const { return context_; }
+  IDispatch* request() const { return request_.get(); }
+  IDispatch* response() const { return response_.get(); }
+  IDispatch* server() const { return server_.get(); }
+  IDispatch* context() const { return context_.get(); }
 
   // Creates the object of `progid` (or "{CLSID}") through the registry and,
   // when it has an OnStartPage member, calls it with the scripting context;
-  // such objects get OnEndPage from EndPage. Answers the object (one
-  // reference for the caller). Raises AutomationError.
-  IDispatch* CreateObject(const std::string& progid);
+  // such objects get OnEndPage from EndPage. Answers the object. Raises
+  // AutomationError.
+  olert::ComPtr<IDispatch> CreateObject(const std::string& progid);
 
   // Calls OnEndPage on the objects that got OnStartPage, the latest first,
   // ignoring their failures, and releases them. Further calls do nothing.
@@ -78,11 +79,12 @@ class PageObjects {
 
  private:
   PageEnvironment& env_;
-  IDispatch* request_ = nullptr;
-  IDispatch* response_ = nullptr;
-  IDispatch* server_ = nullptr;
-  IDispatch* context_ = nullptr;
-  std::vector<IDispatch*> started_;  // objects given OnStartPage, one reference each
+  olert::ComPtr<IDispatch> response_cookies_;  // env_.response_cookies
+  olert::ComPtr<IDispatch> request_;
+  olert::ComPtr<IDispatch> response_;
+  olert::ComPtr<IDispatch> server_;
+  olert::ComPtr<IDispatch> context_;
+  std::vector<olert::ComPtr<IDispatch>> started_;  // objects given OnStartPage
 };
 
 }  // namespace quill::asp

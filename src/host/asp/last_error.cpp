@@ -50,6 +50,8 @@ class LastErrorObject final : public AutomationObject {
 
 }  // namespace
 
-IDispatch* NewLastErrorObject(const LastError& error) { return new LastErrorObject(error); }
+olert::ComPtr<IDispatch> NewLastErrorObject(const LastError& error) {
+  return olert::ComPtr<IDispatch>::Adopt(new LastErrorObject(error));
+}
 
 }  // namespace quill::asp

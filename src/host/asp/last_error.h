@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 
 namespace quill::asp {
 
@@ -25,7 +25,7 @@ struct LastError {
   std::string Describe() const;
 };
 
-// A new ASPError object over a copy of `error`, with one reference.
-IDispatch* NewLastErrorObject(const LastError& error);
+// A new ASPError object over a copy of `error`.
+olert::ComPtr<IDispatch> NewLastErrorObject(const LastError& error);
 
 }  // namespace quill::asp

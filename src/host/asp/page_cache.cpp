@@ -60,7 +60,11 @@ std::shared_ptr<const CompiledPage> PageCache::Get(const SiteRoot& site, const s
   entry.checked = now;
   if (code != nullptr) *code = entry.code;
   for (const std::string& name : page->files) {
-    const std::optional<std::filesystem::path> file = site.Resolve(name);
+    // Each file was resolved when it was read; only a name that was not
+    // (none should be) is resolved again.
+    const auto read = source.files_read().find(name);
+    const std::optional<std::filesystem::path> file =
+        read != source.files_read().end() ? std::optional<std::filesystem::path>(read->second) : site.Resolve(name);
     Stamp s;
     if (!file || !StampOf(*file, &s.size, &s.modified)) {
       s.file = site.path() / name.substr(1);  // will not match: compiled again next time

@@ -2,6 +2,7 @@
 // arrived (the command line or HTTP).
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,10 @@ namespace quill::asp {
 struct PageRequest {
   std::string method = "GET";
   std::string url_path;       // virtual path of the page, "/shop/list.asp"
+  // The file of url_path as the front end resolved it through the site
+  // root (symbolic links resolved, inside the root), so that the page need
+  // not be resolved again; empty: resolved when the page runs.
+  std::filesystem::path file;
   std::string query_string;   // as sent, without the '?'
   NameValueList query;        // decoded
   std::string content_type;

@@ -39,27 +39,6 @@ class BodySink : public OutputSink {
   PageEnvironment& env_;
 };
 
-// Initialises the automation runtime for the current thread while it lives,
-// unless the thread did so already.
-class ComScope {
- public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT hr_;
-};
-
-std::string Hex(HRESULT hr) {
-  char buf[16];
-  std::snprintf(buf, sizeof(buf), "%08X", static_cast<unsigned>(hr));
-  return buf;
-}
-
 RenderResult Failure(int status, const std::string& title, const std::string& message,
                      const std::string& where, bool debug = true) {
   RenderResult result;
@@ -164,24 +143,24 @@ class StateObjects {
   }
   ~StateObjects() {
     if (run_.app != nullptr) run_.app->state().ReleaseLocks(&env_);
-    if (application_ != nullptr) application_->Release();
-    if (session_ != nullptr) session_->Release();
+    application_.Reset();
+    session_.Reset();
   }
   StateObjects(const StateObjects&) = delete;
   StateObjects& operator=(const StateObjects&) = delete;
 
-  IDispatch* application() const { return application_; }
+  IDispatch* application() const { return application_.get(); }
   // The Session object, once the request has a session.
   IDispatch* session() {
-    if (session_ == nullptr && run_.turn != nullptr) session_ = NewSessionObject(run_.session);
-    return session_;
+    if (!session_ && run_.turn != nullptr) session_ = NewSessionObject(run_.session);
+    return session_.get();
   }
 
  private:
   RunContext& run_;
   PageEnvironment& env_;
-  IDispatch* application_ = nullptr;
-  IDispatch* session_ = nullptr;
+  olert::ComPtr<IDispatch> application_;
+  olert::ComPtr<IDispatch> session_;
 };
 
 // The text of line `line` of the site's file `virtual_path`, trimmed.
@@ -281,7 +260,7 @@ RenderResult Fail(RunContext& run, const LastError& error, const ResponseWriter*
   }
   std::string message = error.description;
   if (error.number != 0 && error.number != E_FAIL && error.number != E_ABORT) {
-    message += " [error " + Hex(error.number) + "]";
+    message += " [error " + olert::HresultText(error.number).substr(2) + "]";  // the digits alone
   }
   std::string where = error.file;
   if (error.line > 0) where += ", line " + std::to_string(error.line);
@@ -317,11 +296,13 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, S
                             std::chrono::milliseconds(1));
   limits.max_heap_bytes = run.options.max_heap_bytes;
   const std::string caller_path = env.page_path;
+  const std::filesystem::path caller_file = env.page_file;
   std::function<void()> caller_stop = env.stop;
   ScriptOutcome outcome;
   {
     ScriptEngine engine(limits);
     env.page_path = page_path;
+    env.page_file = *file;
     env.stop = [&engine] { engine.RequestStop(); };
     BodySink sink(env);
     engine.SetOutput(&sink);
@@ -332,12 +313,14 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, S
     } catch (...) {
       --run.depth;
       env.page_path = caller_path;
+      env.page_file = caller_file;
       env.stop = caller_stop;
       throw;
     }
     --run.depth;
     engine.SetOutput(nullptr);
     env.page_path = caller_path;
+    env.page_file = caller_file;
     env.stop = caller_stop;
   }
   if (outcome.kind == ScriptOutcome::Kind::kFailed || outcome.kind == ScriptOutcome::Kind::kTimedOut) {
@@ -354,7 +337,9 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, S
 RenderResult Run(RunContext& run, const std::string& url_path, const LastError* handling, int status) {
   const SiteRoot& site = run.site;
   const HostOptions& options = run.options;
-  const std::optional<std::filesystem::path> file = site.Resolve(url_path);
+  // The request's own page was resolved by the front end already.
+  const bool resolved = handling == nullptr && !run.request.file.empty() && url_path == run.request.url_path;
+  const std::optional<std::filesystem::path> file = resolved ? run.request.file : site.Resolve(url_path);
   std::error_code ec;
   if (!file || !std::filesystem::is_regular_file(*file, ec)) {
     if (handling != nullptr) {
@@ -389,6 +374,7 @@ RenderResult Run(RunContext& run, const std::string& url_path, const LastError* 
   PageEnvironment env;
   env.site = &site;
   env.page_path = page_path;
+  env.page_file = *file;
   env.request = &run.request;
   env.response = &result.response;
   env.max_response_bytes = options.max_response_bytes;

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "platform/olert/olert.h"
+#include "host/asp/automation_object.h"
 
 namespace quill::asp {
 
@@ -29,7 +29,7 @@ void PageWorkers::Submit(std::function<void()> job) {
 }
 
 void PageWorkers::Work() {
-  const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const ComScope com;
   while (true) {
     std::function<void()> job;
     {
@@ -42,10 +42,9 @@ void PageWorkers::Work() {
     try {
       job();
     } catch (...) {
-      // A page that fails must not take the thread with it.
+      // A page (or connection) that fails must not take the thread with it.
     }
   }
-  if (SUCCEEDED(hr)) CoUninitialize();
 }
 
 int DefaultPageThreads() {

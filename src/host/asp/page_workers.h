@@ -4,7 +4,8 @@
 // a page can send its output while it runs (the connection thread writes
 // what the page thread produces) and so that connections kept open between
 // requests hold no page thread. Each worker has initialised the automation
-// runtime for itself (one apartment per thread).
+// runtime for itself (one apartment per thread). The HTTP front end's
+// connection threads are a pool of this kind too.
 #pragma once
 
 #include <condition_variable>

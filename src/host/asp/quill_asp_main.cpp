@@ -59,7 +59,7 @@
 #include "host/asp/http_host.h"
 #include "host/asp/module_census.h"
 #include "host/asp/page_runner.h"
-#include "platform/olert/olert.h"
+#include "platform/olert/automation.h"
 
 namespace {
 
@@ -326,8 +326,8 @@ int Register(Args args, bool remove) {
   // The module stays loaded until the process ends: unloading a library
   // whose code may have left thread-local state behind is not worth the risk.
   if (FAILED(hr)) {
-    std::fprintf(stderr, "quill-asp: %s of %s failed (0x%08X); registry %s\n", entry, module.c_str(),
-                 static_cast<unsigned>(hr), RegistryFile().c_str());
+    std::fprintf(stderr, "quill-asp: %s of %s failed (%s); registry %s\n", entry, module.c_str(),
+                 olert::HresultText(hr).c_str(), RegistryFile().c_str());
     return 1;
   }
   std::fprintf(stderr, "quill-asp: %s %s in %s\n", remove ? "unregistered" : "registered", module.c_str(),

@@ -249,14 +249,10 @@ int ScriptEngine::WriteValue(duk_idx_t index) {
       output_->Write(DukToUtf8(std::string_view(p, n)));
       return 0;
     }
-    struct Holder {
-      VARIANT v;
-      Holder() { VariantInit(&v); }
-      ~Holder() { VariantClear(&v); }
-    } value;
-    if (!bridge_->ToVariant(index, &value.v)) return -1;
+    olert::ScopedVariant value;
+    if (!bridge_->ToVariant(index, value.get())) return -1;
     std::string text;
-    if (!VariantToUtf8(value.v, &text)) {
+    if (!VariantToUtf8(*value, &text)) {
       bridge_->PushError(DISP_E_TYPEMISMATCH, "the value has no text form to write");
       return -1;
     }

@@ -111,7 +111,7 @@ std::string VirtualFolder(std::string_view virtual_path) {
   return std::string(virtual_path.substr(0, slash));
 }
 
-SourceFile SiteSource::Read(const std::string& virtual_path) const {
+SourceFile SiteSource::Read(const std::string& virtual_path) {
   const std::optional<fs::path> file = root_.Resolve(virtual_path);
   std::error_code ec;
   if (!file) throw std::runtime_error("not found inside the site root");
@@ -125,10 +125,12 @@ SourceFile SiteSource::Read(const std::string& virtual_path) const {
   if (!in) throw std::runtime_error("cannot be read");
   std::ostringstream text;
   text << in.rdbuf();
-  return SourceFile{root_.VirtualPath(*file), text.str()};
+  std::string name = root_.VirtualPath(*file);
+  files_read_[name] = *file;
+  return SourceFile{std::move(name), text.str()};
 }
 
-SourceFile SiteSource::Open(std::string_view url_path) const { return Read(std::string(url_path)); }
+SourceFile SiteSource::Open(std::string_view url_path) { return Read(std::string(url_path)); }
 
 SourceFile SiteSource::Include(const std::string& from, bool is_virtual, const std::string& path) {
   if (!is_virtual && !path.empty() && path[0] == '/') {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,14 +61,19 @@ class SiteSource : public PageSource {
 
   // The page at virtual path `url_path`. Raises std::runtime_error when it
   // cannot be read or is larger than kMaxPageBytes.
-  SourceFile Open(std::string_view url_path) const;
+  SourceFile Open(std::string_view url_path);
 
   SourceFile Include(const std::string& from, bool is_virtual, const std::string& path) override;
 
+  // The files read so far (the page and its includes), by the names their
+  // SourceFiles carry, as they were resolved for reading.
+  const std::map<std::string, std::filesystem::path>& files_read() const { return files_read_; }
+
  private:
-  SourceFile Read(const std::string& virtual_path) const;
+  SourceFile Read(const std::string& virtual_path);
 
   const SiteRoot& root_;
+  std::map<std::string, std::filesystem::path> files_read_;
 };
 
 }  // namespace quill::asp

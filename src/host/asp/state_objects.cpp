@@ -52,8 +52,8 @@ namespace {
 // Contents as the object itself: Session("a") is Session.Contents("a").
 class StateObject : public AutomationObject {
  public:
-  explicit StateObject(ContentsObject* contents) : contents_(contents) {}
-  ~StateObject() override { contents_->Release(); }
+  // Takes over the one reference of `contents`.
+  explicit StateObject(ContentsObject* contents) : contents_(olert::ComPtr<ContentsObject>::Adopt(contents)) {}
 
  protected:
   bool AlsoImplements(REFIID riid) const override { return riid == IID_IQuillValueStore; }
@@ -64,7 +64,7 @@ class StateObject : public AutomationObject {
       if (IsPut(flags)) {
         contents_->Put(args);
       } else if (args.count() == 0 || args.Missing(0)) {
-        SetResultDispatch(result, contents_);
+        SetResultDispatch(result, contents_.get());
       } else {
         contents_->Item(args, result);
       }
@@ -78,14 +78,14 @@ class StateObject : public AutomationObject {
       if (args.count() > 0 && !args.Missing(0)) {
         contents_->Item(args, result);
       } else {
-        SetResultDispatch(result, contents_);
+        SetResultDispatch(result, contents_.get());
       }
       return true;
     }
     return false;
   }
 
-  ContentsObject* contents_;
+  olert::ComPtr<ContentsObject> contents_;
 };
 
 class SessionObject final : public StateObject {
@@ -183,11 +183,13 @@ class ApplicationObject final : public StateObject {
 
 }  // namespace
 
-IDispatch* NewSessionObject(ActiveSession& session) { return new SessionObject(session); }
+olert::ComPtr<IDispatch> NewSessionObject(ActiveSession& session) {
+  return olert::ComPtr<IDispatch>::Adopt(new SessionObject(session));
+}
 
-IDispatch* NewApplicationObject(ApplicationState& state, const void* page,
-                                std::chrono::steady_clock::time_point deadline) {
-  return new ApplicationObject(state, page, deadline);
+olert::ComPtr<IDispatch> NewApplicationObject(ApplicationState& state, const void* page,
+                                              std::chrono::steady_clock::time_point deadline) {
+  return olert::ComPtr<IDispatch>::Adopt(new ApplicationObject(state, page, deadline));
 }
 
 }  // namespace quill::asp

@@ -57,13 +57,13 @@ class ApplicationState {
   int depth_ = 0;
 };
 
-// The Session object over `session`. One reference for the caller.
+// The Session object over `session`.
 // REQUIRES: `session` outlives the object's use by script.
-IDispatch* NewSessionObject(ActiveSession& session);
+olert::ComPtr<IDispatch> NewSessionObject(ActiveSession& session);
 
 // The Application object of `page` (any address unique to the running
 // page) over `state`; Lock and writes give up waiting at `deadline`.
-IDispatch* NewApplicationObject(ApplicationState& state, const void* page,
-                                std::chrono::steady_clock::time_point deadline);
+olert::ComPtr<IDispatch> NewApplicationObject(ApplicationState& state, const void* page,
+                                              std::chrono::steady_clock::time_point deadline);
 
 }  // namespace quill::asp

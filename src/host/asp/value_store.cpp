@@ -17,16 +17,6 @@ namespace quill::asp {
 
 namespace {
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 constexpr int kMaxDepth = 32;
 
 void CopyElement(const VARIANT& value, VARIANT* out, std::string_view owner, int depth);
@@ -56,23 +46,12 @@ void CopyArray(SAFEARRAY* array, VARTYPE vt, VARIANT* out, std::string_view owne
   out->vt = VT_ARRAY | VT_VARIANT;
   out->parray = copy;
   VARIANT* to = static_cast<VARIANT*>(copy->pvData);
-  const char* from = static_cast<const char*>(array->pvData);
+  const olert::SafeArrayElements elements(array);
   for (size_t i = 0; i < total; ++i) {
-    VARIANT element;
-    VariantInit(&element);
-    if (vt == VT_VARIANT) {
-      element = reinterpret_cast<const VARIANT*>(from)[i];
-    } else if (vt == VT_BSTR) {
-      element.vt = VT_BSTR;
-      element.bstrVal = reinterpret_cast<const BSTR*>(from)[i];
-    } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
+    if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
       throw AutomationError(E_INVALIDARG, std::string(owner) + ": an automation object cannot be stored");
-    } else {
-      const size_t size = array->cbElements <= 8 ? array->cbElements : 8;
-      std::memcpy(&element.llVal, from + i * array->cbElements, size);
-      element.vt = vt;
     }
-    CopyElement(element, &to[i], owner, depth + 1);  // `element` is a view: not cleared
+    CopyElement(elements.View(i), &to[i], owner, depth + 1);  // a view: not cleared
   }
 }
 
@@ -125,9 +104,9 @@ void CopyElement(const VARIANT& value, VARIANT* out, std::string_view owner, int
       if (out->bstrVal == nullptr && value.bstrVal != nullptr) throw AutomationError(E_OUTOFMEMORY, "out of memory");
       return;
     case VT_UNKNOWN:
-      if (PackedValue* packed = PackedValue::From(value.punkVal)) {
+      if (olert::ComPtr<PackedValue> packed = PackedValue::From(value.punkVal)) {
         out->vt = VT_UNKNOWN;
-        out->punkVal = packed;  // From AddRef'd
+        out->punkVal = packed.Detach();
         return;
       }
       [[fallthrough]];
@@ -189,10 +168,9 @@ void AppendValue(std::string& out, const VARIANT& v) {
     case VT_DATE: out.push_back('T'); PutDouble(out, v.date); return;
     case VT_BSTR: out.push_back('S'); PutBytes(out, BstrToUtf8(v.bstrVal)); return;
     case VT_UNKNOWN:
-      if (PackedValue* p = PackedValue::From(v.punkVal)) {
+      if (const olert::ComPtr<PackedValue> p = PackedValue::From(v.punkVal)) {
         out.push_back('P');
         PutBytes(out, p->text());
-        p->Release();
         return;
       }
       out.push_back('E');
@@ -311,41 +289,26 @@ class Reader {
 
 PackedValue* PackedValue::Create(std::string text) { return new PackedValue(std::move(text)); }
 
-PackedValue* PackedValue::From(IUnknown* unknown) {
-  if (unknown == nullptr) return nullptr;
-  void* p = nullptr;
-  if (FAILED(unknown->QueryInterface(IID_IQuillPackedValue, &p)) || p == nullptr) return nullptr;
-  return static_cast<PackedValue*>(p);
+olert::ComPtr<PackedValue> PackedValue::From(IUnknown* unknown) {
+  olert::ComPtr<PackedValue> packed;
+  if (unknown != nullptr) unknown->QueryInterface(IID_IQuillPackedValue, packed.ReceiveVoid());
+  return packed;
 }
 
 HRESULT PackedValue::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IQuillPackedValue) {
+  if (object != nullptr && riid == IID_IQuillPackedValue) {
     *object = this;
     AddRef();
     return S_OK;
   }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG PackedValue::AddRef() { return ++refs_; }
-
-ULONG PackedValue::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
+  return QueryListed(riid, object);
 }
 
 void CopyForStore(const VARIANT& value, VARIANT* out, std::string_view owner) {
   VariantClear(out);
-  try {
-    CopyElement(value, out, owner, 0);
-  } catch (...) {
-    VariantClear(out);
-    VariantInit(out);
-    throw;
-  }
+  olert::ScopedVariant copy;  // what was copied before a failure goes with it
+  CopyElement(value, copy.get(), owner, 0);
+  *out = copy.Detach();
 }
 
 // ---------------------------------------------------------------------------
@@ -356,36 +319,29 @@ ValueMap::ValueMap(const ValueMap& other) { *this = other; }
 ValueMap& ValueMap::operator=(const ValueMap& other) {
   if (this == &other) return *this;
   Clear();
-  for (const Entry& e : other.entries_) Set(e.name, e.value);
+  for (const Entry& e : other.entries_) Set(e.name, *e.value);
   return *this;
 }
 
-ValueMap::~ValueMap() { Clear(); }
+ValueMap::~ValueMap() = default;
 
 const VARIANT* ValueMap::Find(std::string_view name) const {
   for (const Entry& e : entries_) {
-    if (SameNoCase(e.name, name)) return &e.value;
+    if (SameNoCase(e.name, name)) return e.value.get();
   }
   return nullptr;
 }
 
 void ValueMap::Set(std::string_view name, const VARIANT& value) {
-  VARIANT copy;
-  VariantInit(&copy);
-  if (FAILED(VariantCopy(&copy, &value))) throw AutomationError(E_OUTOFMEMORY, "out of memory");
+  olert::ScopedVariant copy;
+  if (FAILED(copy.CopyFrom(value))) throw AutomationError(E_OUTOFMEMORY, "out of memory");
   for (Entry& e : entries_) {
     if (SameNoCase(e.name, name)) {
-      VariantClear(&e.value);
-      e.value = copy;
+      e.value = std::move(copy);
       return;
     }
   }
-  try {
-    entries_.push_back(Entry{std::string(name), copy});
-  } catch (...) {
-    VariantClear(&copy);
-    throw;
-  }
+  entries_.push_back(Entry{std::string(name), std::move(copy)});
 }
 
 bool ValueMap::Remove(std::string_view name) {
@@ -399,21 +355,17 @@ bool ValueMap::Remove(std::string_view name) {
 }
 
 void ValueMap::RemoveAt(size_t i) {
-  VariantClear(&entries_[i].value);
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
 }
 
-void ValueMap::Clear() {
-  for (Entry& e : entries_) VariantClear(&e.value);
-  entries_.clear();
-}
+void ValueMap::Clear() { entries_.clear(); }
 
 std::string ValueMap::Serialise() const {
   std::string out = "QV1";
   PutU32(out, static_cast<uint32_t>(entries_.size()));
   for (const Entry& e : entries_) {
     PutBytes(out, e.name);
-    AppendValue(out, e.value);
+    AppendValue(out, *e.value);
   }
   return out;
 }
@@ -426,17 +378,15 @@ bool ValueMap::Parse(std::string_view bytes) {
   if (!r.U32(&count)) return false;
   for (uint32_t i = 0; i < count; ++i) {
     std::string_view name;
-    VARIANT v;
-    if (!r.Bytes(&name) || !r.Value(&v, 0)) {
-      VariantClear(&v);
+    olert::ScopedVariant v;
+    if (!r.Bytes(&name) || !r.Value(v.get(), 0)) {
       Clear();
       return false;
     }
     try {
-      entries_.push_back(Entry{std::string(name), v});
+      entries_.push_back(Entry{std::string(name), std::move(v)});
     } catch (...) {
-      VariantClear(&v);
-      Clear();
+      Clear();  // as documented: a failed Parse leaves the map empty
       throw;
     }
   }
@@ -502,23 +452,18 @@ void ContentsObject::Put(const Arguments& args) {
   }
   const std::string name = args.Text(0, access_.owner);
   if (name.empty()) throw AutomationError(E_INVALIDARG, access_.owner + ": a value needs a name");
-  VARIANT copy;
-  VariantInit(&copy);
-  CopyForStore(*value, &copy, access_.owner);
-  struct Clear {
-    VARIANT* v;
-    ~Clear() { VariantClear(v); }
-  } clear{&copy};
+  olert::ScopedVariant copy;
+  CopyForStore(*value, copy.get(), access_.owner);
   if (access_.before_write) access_.before_write();
   std::unique_lock<std::mutex> lock;
   if (access_.mutex != nullptr) lock = std::unique_lock<std::mutex>(*access_.mutex);
   if (access_.after_write) {
     // Written on a copy first, so that a refused write leaves the map as it was.
     ValueMap trial = map_;
-    trial.Set(name, copy);
+    trial.Set(name, *copy);
     access_.after_write(trial);
   }
-  map_.Set(name, copy);
+  map_.Set(name, *copy);
 }
 
 void ContentsObject::Call(DISPID id, WORD flags, const Arguments& args, VARIANT* result) {
@@ -571,27 +516,13 @@ void ContentsObject::Call(DISPID id, WORD flags, const Arguments& args, VARIANT*
       return;
     }
     case DISPID_NEWENUM: {
-      std::vector<VARIANT> keys;
+      std::vector<std::string> keys;
       {
         std::unique_lock<std::mutex> lock;
         if (access_.mutex != nullptr) lock = std::unique_lock<std::mutex>(*access_.mutex);
-        for (size_t i = 0; i < map_.size(); ++i) {
-          VARIANT x;
-          VariantInit(&x);
-          x.vt = VT_BSTR;
-          x.bstrVal = Utf8ToBstr(map_.KeyAt(i));
-          keys.push_back(x);
-        }
+        for (size_t i = 0; i < map_.size(); ++i) keys.push_back(map_.KeyAt(i));
       }
-      VariantEnumerator* e = VariantEnumerator::Create(keys);
-      for (VARIANT& x : keys) VariantClear(&x);
-      if (result != nullptr) {
-        VariantClear(result);
-        result->vt = VT_UNKNOWN;
-        result->punkVal = e;
-      } else {
-        e->Release();
-      }
+      SetResultEnumerator(result, keys);
       return;
     }
   }

@@ -38,23 +38,21 @@ inline constexpr IID IID_IQuillPackedValue = {
 
 // A JScript array or plain object in the bridge's packed text. Immutable;
 // shared between threads by reference count.
-class PackedValue final : public IUnknown {
+class PackedValue final : public olert::RefCounted<IUnknown> {
  public:
   // One reference for the caller.
   static PackedValue* Create(std::string text);
   // The PackedValue `unknown` is, or null.
-  static PackedValue* From(IUnknown* unknown);
+  static olert::ComPtr<PackedValue> From(IUnknown* unknown);
 
+  // IUnknown and IID_IQuillPackedValue.
   HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
   const std::string& text() const { return text_; }
 
  private:
   explicit PackedValue(std::string text) : text_(std::move(text)) {}
-  ~PackedValue() = default;
+  ~PackedValue() override = default;
   std::string text_;
-  std::atomic<ULONG> refs_{1};
 };
 
 // *out (initialised) becomes a storable copy of `value`: numbers become
@@ -74,7 +72,7 @@ class ValueMap {
   const VARIANT* Find(std::string_view name) const;
   // REQUIRES: i < size().
   const std::string& KeyAt(size_t i) const { return entries_[i].name; }
-  const VARIANT& ValueAt(size_t i) const { return entries_[i].value; }
+  const VARIANT& ValueAt(size_t i) const { return *entries_[i].value; }
   // Sets `name` to a copy of `value` (already storable). A new name goes last.
   void Set(std::string_view name, const VARIANT& value);
   bool Remove(std::string_view name);
@@ -89,7 +87,7 @@ class ValueMap {
  private:
   struct Entry {
     std::string name;
-    VARIANT value;
+    olert::ScopedVariant value;
   };
   std::vector<Entry> entries_;
 };

@@ -9,19 +9,6 @@ namespace quill::asp {
 
 namespace {
 
-class ComScope {
- public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT hr_;
-};
-
 }  // namespace
 
 WebApplication::WebApplication(const SiteRoot& site, const ApplicationSettings& settings,
@@ -119,9 +106,7 @@ void WebApplication::SessionEnded(const SessionRecord& record) {
   session.timeout_seconds = record.timeout_seconds;
   session.values.Parse(record.data);
   session.max_bytes = settings_.sessions.max_session_bytes;
-  IDispatch* object = NewSessionObject(session);
-  RunEvent("Session_OnEnd", object);
-  object->Release();
+  RunEvent("Session_OnEnd", NewSessionObject(session).get());
 }
 
 void WebApplication::RunEvent(const std::string& event, IDispatch* session) {
@@ -139,16 +124,15 @@ void WebApplication::RunEvent(const std::string& event, IDispatch* session) {
   std::string error;
   {
     PageObjects objects(env);
-    IDispatch* application =
+    const olert::ComPtr<IDispatch> application =
         NewApplicationObject(state_, &env, std::chrono::steady_clock::now() + settings_.events.timeout);
     EventObjects with;
-    with.application = application;
+    with.application = application.get();
     with.session = session;
     with.server = objects.server();
     error = RunGlobalAsaEvent(*asa, event, with, settings_.events);
     objects.EndPage();
     state_.ReleaseLocks(&env);
-    application->Release();
   }
   Log(event, error);
 }
