@@ -11,6 +11,7 @@
 
 #include "host/asp/bridge_frame.h"
 #include "host/asp/bridge_proxy.h"
+#include "platform/core/civil_date.h"
 #include "host/asp/duk_text.h"
 #include "host/asp/script_values.h"
 #include "host/asp/value_store.h"
@@ -37,28 +38,9 @@ BSTR BstrFromDuk(std::string_view bytes) noexcept {
 // VT_DATE carries no time zone; like the language's own Date fields it is
 // read as local time.
 
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = static_cast<int64_t>(yoe) + era * 400 + (*m <= 2);
-}
-
-const int64_t kDateEpochDays = DaysFromCivil(1899, 12, 30);
+using core::CivilFromDays;
+using core::DaysFromCivil;
+constexpr int64_t kDateEpochDays = core::kDateOriginDays;
 
 // Milliseconds since 1970 (UTC) -> DATE in local time; false when the time
 // cannot be represented.

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <optional>
 
+#include "platform/core/civil_date.h"
+
 namespace quill::asp {
 
 namespace {
@@ -136,16 +138,10 @@ std::optional<long long> DateToSeconds(double date) {
   if (!std::isfinite(date) || date < -657434.0 || date > 2958465.0) return std::nullopt;
   const double days = std::floor(date);
   double frac = std::fabs(date - days);
-  long long z = static_cast<long long>(days) - 25569 + 719468;  // days since 0000-03-01
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long long y = static_cast<long long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
+  int64_t y = 0;
+  unsigned m = 0;
+  unsigned d = 0;
+  core::CivilFromDays(static_cast<int64_t>(days) + core::kDateOriginDays, &y, &m, &d);
   const long long secs_in_day = std::llround(frac * 86400.0);
   std::tm local{};
   local.tm_year = static_cast<int>(y - 1900);

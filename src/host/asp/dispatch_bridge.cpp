@@ -13,7 +13,6 @@
 #include "host/asp/bridge_proxy.h"
 #include "host/asp/bridge_vbarray.h"
 #include "host/asp/call_assignment.h"
-#include "host/asp/script_values.h"
 
 namespace quill::asp {
 
