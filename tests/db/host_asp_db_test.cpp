@@ -9,8 +9,8 @@
 #include "host/asp/automation_object.h"
 #include "host/asp/http_host.h"
 #include "host/asp/page_runner.h"
-#include "quill_module.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
+#include "support/quill_module.h"
 #include "support/sql_client.h"
 #include "support/test_server.h"
 

@@ -14,7 +14,7 @@
 #include "host/asp/form_data.h"
 #include "host/asp/mysql_session_store.h"
 #include "host/asp/session_state.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 #include "support/cookie_jar.h"
 #include "support/test_server.h"
 

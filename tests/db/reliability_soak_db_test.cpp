@@ -34,8 +34,8 @@
 #include <thread>
 #include <vector>
 
-#include "quill_module.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
+#include "support/quill_module.h"
 #include "support/sql_client.h"
 #include "support/test_server.h"
 

@@ -6,7 +6,7 @@
 #include <future>
 
 #include "host/asp/http_host.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 
 namespace quill::asp {
 namespace {

@@ -11,7 +11,7 @@
 #include <regex>
 
 #include "host/asp/page_cache.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 #include "support/page_host.h"
 
 namespace quill::asp {

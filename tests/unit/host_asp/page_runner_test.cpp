@@ -6,7 +6,7 @@
 
 #include "host/asp/automation_object.h"
 #include "host/asp/page_runner.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 
 namespace quill::asp {
 namespace {

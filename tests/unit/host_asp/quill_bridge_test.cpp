@@ -7,8 +7,8 @@
 
 #include "host/asp/automation_object.h"
 #include "host/asp/page_runner.h"
-#include "quill_module.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
+#include "support/quill_module.h"
 
 namespace quill::asp {
 namespace {

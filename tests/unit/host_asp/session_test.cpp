@@ -11,7 +11,7 @@
 
 #include "host/asp/cookies.h"
 #include "host/asp/http_host.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 #include "support/cookie_jar.h"
 
 namespace quill::asp {

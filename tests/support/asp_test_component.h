@@ -1,5 +1,5 @@
-// A site folder of the test's own (support/page_host.h), and the test
-// component in a registry file of the test process's own.
+// The page tests' test component (ASP_TEST_COMPONENT): registered in a
+// registry file of the test process's own, its counters, its DllCanUnloadNow.
 #pragma once
 
 #include <dlfcn.h>
