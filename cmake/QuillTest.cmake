@@ -22,3 +22,15 @@ function(quill_test)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES LABELS ${T_LABEL} TIMEOUT 600)
 endfunction()
+
+# quill_page_host_test(<target>): <target> tests the page host. It finds the
+# page host, the module and the test component (tests/support/quill_module.h,
+# asp_test_component.h) by the paths in QUILL_ASP_PROGRAM, QUILL_MODULE_PATH
+# and ASP_TEST_COMPONENT, all built before it.
+function(quill_page_host_test target)
+  target_compile_definitions(${target} PRIVATE
+    QUILL_MODULE_PATH="$<TARGET_FILE:Quill>"
+    ASP_TEST_COMPONENT="$<TARGET_FILE:asp_test_component>"
+    QUILL_ASP_PROGRAM="$<TARGET_FILE:quill-asp>")
+  add_dependencies(${target} Quill quill-asp asp_test_component)
+endfunction()

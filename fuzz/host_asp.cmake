@@ -1,4 +1,2 @@
 # The page compiler of the page host, on hostile page text and includes.
-if(TARGET quill_asp)
-  quill_fuzz_target(fuzz_page_compiler SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_page_compiler.cpp LIBS quill_asp)
-endif()
+quill_fuzz_target(fuzz_page_compiler SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_page_compiler.cpp LIBS quill_asp)

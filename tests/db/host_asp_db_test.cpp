@@ -4,33 +4,18 @@
 // change is checked in the database afterwards with the client library.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <mysql.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
-#include <memory>
-#include <thread>
 
 #include "host/asp/automation_object.h"
 #include "host/asp/http_host.h"
 #include "host/asp/page_runner.h"
-#include "quill_module.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
+#include "support/quill_module.h"
+#include "support/sql_client.h"
 #include "support/test_server.h"
 
 namespace quill::asp {
 namespace {
-
-// A JScript string literal of `text` (single-quoted).
-std::string Literal(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) {
-    if (c == '\'' || c == '\\') out.push_back('\\');
-    out.push_back(c);
-  }
-  return out + "'";
-}
 
 // The item pages: a list, and one page that inserts, edits or deletes the
 // row the posted form names, through Quill's Execute (which reads the form
@@ -55,90 +40,44 @@ constexpr const char* kEditPage =
     "else throw new Error('unknown action ' + action);\n"
     "%>done <%= Server.HTMLEncode(action) %>";
 
-class HostDbTest : public ::testing::Test {
+class HostDbTest : public quill::test::SiteTest {
  protected:
-  HostDbTest() : site_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
-
   void SetUp() override {
     const auto settings = quill::test::TestServerFromEnv();
     if (!settings) GTEST_SKIP() << "no private test server: run the tests through scripts/run-tests";
     settings_ = *settings;
     test::RegisterQuill();
     baseline_ = AutomationObject::LiveObjects();
-    db_.reset(mysql_init(nullptr));
-    mysql_options(db_.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    ASSERT_NE(mysql_real_connect(db_.get(), settings_.host.c_str(), settings_.user.c_str(),
-                                 settings_.password.c_str(), settings_.database.c_str(), settings_.port,
-                                 nullptr, 0),
-              nullptr)
-        << mysql_error(db_.get());
-    Sql("drop table if exists asp_items");
-    Sql("create table asp_items (id int primary key, name varchar(60), price double, added datetime null, "
-        "qty int null) character set utf8mb4");
-    Sql("insert into asp_items values (1, 'apple', 1.5, '2023-05-06 07:08:09', null), "
-        "(2, 'pear', 2.25, null, 4)");
-    site_.Write("conn.inc",
-                "<% function Connect() {\n"
-                "  var q = Server.CreateObject('Harrow.Quill');\n"
-                "  q.Connect(" + Literal(settings_.host) + ", " + Literal(settings_.user) + ", " +
-                    Literal(settings_.password) + ", " + std::to_string(settings_.port) + ", " +
-                    Literal(settings_.database) + ");\n"
-                "  return q;\n"
-                "} %>");
+    ASSERT_TRUE(db_.Connect(settings_));
+    db_.Sql("drop table if exists asp_items");
+    db_.Sql("create table asp_items (id int primary key, name varchar(60), price double, added datetime null, "
+            "qty int null) character set utf8mb4");
+    db_.Sql("insert into asp_items values (1, 'apple', 1.5, '2023-05-06 07:08:09', null), "
+            "(2, 'pear', 2.25, null, 4)");
+    site_.Write("conn.inc", quill::test::ConnectInclude(settings_));
     site_.Write("list.asp", kListPage);
     site_.Write("edit.asp", kEditPage);
   }
 
   void TearDown() override {
     if (!db_) return;
-    Sql("drop table if exists asp_items");
+    db_.Sql("drop table if exists asp_items");
     EXPECT_EQ(AutomationObject::LiveObjects(), baseline_);
     EXPECT_EQ(test::QuillCanUnloadNow(), S_OK);
   }
 
-  // Runs `sql`; answers the rows as "a|b;c|d;" (NULL for null), or "" for a
-  // statement without rows.
-  std::string Sql(const std::string& sql) {
-    if (mysql_real_query(db_.get(), sql.data(), sql.size()) != 0) {
-      ADD_FAILURE() << sql << ": " << mysql_error(db_.get());
-      return "";
-    }
-    std::unique_ptr<MYSQL_RES, decltype(&mysql_free_result)> res(mysql_store_result(db_.get()),
-                                                                 &mysql_free_result);
-    if (!res) return "";
-    std::string out;
-    const unsigned fields = mysql_num_fields(res.get());
-    while (MYSQL_ROW row = mysql_fetch_row(res.get())) {
-      for (unsigned i = 0; i < fields; ++i) {
-        out += row[i] != nullptr ? row[i] : "NULL";
-        out += i + 1 < fields ? "|" : ";";
-      }
-    }
-    return out;
-  }
-
-  RenderResult Render(const std::string& page_text, const NameValueList& form = {}) {
+  RenderResult RenderText(const std::string& page_text, const NameValueList& form = {}) {
     site_.Write("page.asp", page_text);
-    const SiteRoot root(site_.root());
-    PageRequest request;
-    request.url_path = "/page.asp";
-    if (!form.empty()) {
-      request.method = "POST";
-      request.content_type = "application/x-www-form-urlencoded";
-      request.form = form;
-      request.body = BuildUrlEncoded(form);
-    }
-    return RenderPage(root, request, HostOptions{});
+    return Render("/page.asp", form);
   }
 
-  test::TempSite site_;
   quill::test::TestServerSettings settings_;
-  std::unique_ptr<MYSQL, decltype(&mysql_close)> db_{nullptr, &mysql_close};
+  quill::test::SqlClient db_;
   int baseline_ = 0;
 };
 
 TEST_F(HostDbTest, ColumnValuesReachScriptWithTheirTypes) {
-  const RenderResult r = Render(
+  const RenderResult r = RenderText(
       "<!--#include file=\"conn.inc\"-->"
       "<% var q = Connect(); var d = q.Dataset('items', 'asp_items', true); %>"
       "<%= typeof d('id') %>:<%= d('id') === 1 %>|<%= typeof d('name') %>:<%= d('name') %>|"
@@ -155,7 +94,7 @@ TEST_F(HostDbTest, ColumnValuesReachScriptWithTheirTypes) {
 }
 
 TEST_F(HostDbTest, ScriptValuesReachTheColumns) {
-  const RenderResult r = Render(
+  const RenderResult r = RenderText(
       "<!--#include file=\"conn.inc\"-->"
       "<% var q = Connect(); var d = q.Dataset('items', 'asp_items', true);\n"
       "   d.edit();\n"
@@ -169,34 +108,34 @@ TEST_F(HostDbTest, ScriptValuesReachTheColumns) {
       "%>ok");
   EXPECT_TRUE(r.error.empty()) << r.error;
   EXPECT_EQ(r.response.body, "ok");
-  EXPECT_EQ(Sql("select id, name, price, added, qty from asp_items order by id"),
+  EXPECT_EQ(db_.Sql("select id, name, price, added, qty from asp_items order by id"),
             "1|\xC3\xBC\xF0\x9F\x98\x80 & <x>|2.75|2024-01-15 13:30:00|12;"
             "2|pear|7|NULL|NULL;"
             "10|from an array|3.25|NULL|-2147483648;");
 }
 
 TEST_F(HostDbTest, DatabaseErrorsAreCaughtInScriptOrAnswer500) {
-  RenderResult r = Render(
+  RenderResult r = RenderText(
       "<!--#include file=\"conn.inc\"-->"
       "<% var q = Connect();\n"
       "   try { q.ExecSQL('insert into asp_items values (1, \\'dup\\', 0, null, null)', '') }\n"
       "   catch (e) { %><%= e.number < 0 %>:<%= e.description.indexOf('Duplicate') >= 0 %><% } %>");
   EXPECT_TRUE(r.error.empty()) << r.error;
   EXPECT_EQ(r.response.body, "True:True");
-  r = Render("<!--#include file=\"conn.inc\"-->\n<% var q = Connect();\n q.ExecSQL('select * from no_such_table', '') %>");
+  r = RenderText("<!--#include file=\"conn.inc\"-->\n<% var q = Connect();\n q.ExecSQL('select * from no_such_table', '') %>");
   EXPECT_EQ(r.response.status, 500);
   EXPECT_NE(r.error.find("no_such_table"), std::string::npos) << r.error;
   EXPECT_NE(r.error.find("/page.asp, line 3"), std::string::npos) << r.error;
-  EXPECT_EQ(Sql("select count(*) from asp_items"), "2;");
+  EXPECT_EQ(db_.Sql("select count(*) from asp_items"), "2;");
 }
 
 TEST_F(HostDbTest, ByteArraysFromThePageReachBlobColumns) {
-  Sql("drop table if exists asp_blobs");
-  Sql("create table asp_blobs (id int primary key, data blob null)");
-  Sql("insert into asp_blobs values (1, null), (2, null)");
+  db_.Sql("drop table if exists asp_blobs");
+  db_.Sql("create table asp_blobs (id int primary key, data blob null)");
+  db_.Sql("insert into asp_blobs values (1, null), (2, null)");
   // A JS array by value into asblob, then the VBArray read back from it into
   // Value of the next row; a value that is no byte fails aloud.
-  const RenderResult r = Render(
+  const RenderResult r = RenderText(
       "<!--#include file=\"conn.inc\"-->"
       "<% var q = Connect(); var d = q.Dataset('b', 'asp_blobs', true);\n"
       "   d.edit(); d.FieldByName('data').asblob = [0, 1, 255, 65]; d.post();\n"
@@ -207,31 +146,31 @@ TEST_F(HostDbTest, ByteArraysFromThePageReachBlobColumns) {
       "   d.cancel(); %>");
   EXPECT_TRUE(r.error.empty()) << r.error;
   EXPECT_EQ(r.response.body, "refused");
-  EXPECT_EQ(Sql("select id, hex(data) from asp_blobs order by id"), "1|0001FF41;2|0001FF41;");
-  Sql("drop table asp_blobs");
+  EXPECT_EQ(db_.Sql("select id, hex(data) from asp_blobs order by id"), "1|0001FF41;2|0001FF41;");
+  db_.Sql("drop table asp_blobs");
 }
 
 // IQuill2 from a page: rows as JSON parsed back by the script engine with
 // every column type, GetRows as a VBArray, bound parameters from the form,
 // and a transaction the page leaves open rolled back when it ends.
 TEST_F(HostDbTest, SecondInterfaceMembersFromPages) {
-  Sql("drop table if exists asp_types");
-  Sql("create table asp_types (id int primary key, c_tiny tinyint, c_ubig bigint unsigned,"
-      " c_dec decimal(10,2), c_double double, c_date date, c_time time, c_datetime datetime,"
-      " c_ts timestamp null default null, c_year year, c_enum enum('a','b'), c_set set('x','y'),"
-      " c_text text, c_blob blob, c_varbinary varbinary(4), c_bit bit(8), c_json json)"
-      " character set utf8mb4");
-  Sql("insert into asp_types values (1, -128, 18446744073709551615, 12345678.91, 2.25,"
-      " '2001-12-31', '23:59:59', '2001-12-31 23:59:59', '2001-12-31 23:59:58', 2001, 'b', 'x,y',"
-      " 'v\xC3\xA9 \"q\"\t\n\\\\', 0x000102, 0x00ff, b'101', '{\"k\": 1}'), (2, null, null, null, null,"
-      " null, null, null, null, null, null, null, null, null, null, null, null)");
-  RenderResult r = Render(
+  db_.Sql("drop table if exists asp_types");
+  db_.Sql("create table asp_types (id int primary key, c_tiny tinyint, c_ubig bigint unsigned,"
+          " c_dec decimal(10,2), c_double double, c_date date, c_time time, c_datetime datetime,"
+          " c_ts timestamp null default null, c_year year, c_enum enum('a','b'), c_set set('x','y'),"
+          " c_text text, c_blob blob, c_varbinary varbinary(4), c_bit bit(8), c_json json)"
+          " character set utf8mb4");
+  db_.Sql("insert into asp_types values (1, -128, 18446744073709551615, 12345678.91, 2.25,"
+          " '2001-12-31', '23:59:59', '2001-12-31 23:59:59', '2001-12-31 23:59:58', 2001, 'b', 'x,y',"
+          " 'v\xC3\xA9 \"q\"\t\n\\\\', 0x000102, 0x00ff, b'101', '{\"k\": 1}'), (2, null, null, null, null,"
+          " null, null, null, null, null, null, null, null, null, null, null, null)");
+  RenderResult r = RenderText(
       "<!--#include file=\"conn.inc\"-->"
       "<% var q = Connect(); q.Dataset('t', 'asp_types', true);\n"
       "   var rows = JSON.parse(q.ContentJSON('t')); %>"
       "<%= rows.length %>|<%= JSON.stringify(rows[0]) %>|<%= JSON.stringify(rows[1]).length %>|"
       "<%= typeof rows[0].c_dec %>");
-  Sql("drop table if exists asp_types");
+  db_.Sql("drop table if exists asp_types");
   EXPECT_TRUE(r.error.empty()) << r.error;
   EXPECT_EQ(r.response.body,
             "2|{\"id\":1,\"c_tiny\":-128,\"c_ubig\":18446744073709552000,\"c_dec\":12345678.91,"
@@ -241,7 +180,7 @@ TEST_F(HostDbTest, SecondInterfaceMembersFromPages) {
             "\"c_blob\":\"AAEC\",\"c_varbinary\":\"AP8=\",\"c_bit\":\"BQ==\",\"c_json\":\"{\\\"k\\\": 1}\"}|"
             "238|number");
 
-  r = Render(
+  r = RenderText(
       "<!--#include file=\"conn.inc\"-->"
       "<% var q = Connect();\n"
       "   var d = q.Query('found', 'select id, name from asp_items where name like ? order by id',\n"
@@ -253,26 +192,18 @@ TEST_F(HostDbTest, SecondInterfaceMembersFromPages) {
       {{"name", "p'"}});
   EXPECT_TRUE(r.error.empty()) << r.error;
   EXPECT_EQ(r.response.body, "1:-1::True|True");
-  r = Render(
+  r = RenderText(
       "<!--#include file=\"conn.inc\"-->"
       "<% var q = Connect();\n"
       "   q.Query('found', 'select id, name from asp_items where name like ? order by id', ['p%']);\n"
       "   var a = q.GetRows('found'); %><%= a.toArray().join('+') %>");
   EXPECT_EQ(r.response.body, "2+pear") << r.error;
-  EXPECT_EQ(Sql("select count(*) from asp_items"), "2;");
+  EXPECT_EQ(db_.Sql("select count(*) from asp_items"), "2;");
 }
 
 // Runs quill-asp with `args`; answers its exit status and standard output.
 std::pair<int, std::string> RunProgram(const std::string& args) {
-  const std::string command = std::string(QUILL_ASP_PROGRAM) + " " + args + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {-1, ""};
-  std::string out;
-  std::array<char, 4096> buffer;
-  size_t n = 0;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  return quill::test::RunCommand(std::string(QUILL_ASP_PROGRAM) + " " + args + " 2>/dev/null");
 }
 
 TEST_F(HostDbTest, FormPostsThroughRenderInsertEditAndDelete) {
@@ -281,16 +212,16 @@ TEST_F(HostDbTest, FormPostsThroughRenderInsertEditAndDelete) {
       RunProgram("render " + page + " --form action=insert --form id=3 --form 'name=plum & co' --form price=3.5");
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(out, "\n\ndone insert");
-  EXPECT_EQ(Sql("select id, name, price from asp_items where id = 3"), "3|plum & co|3.5;");
+  EXPECT_EQ(db_.Sql("select id, name, price from asp_items where id = 3"), "3|plum & co|3.5;");
 
   std::tie(status, out) =
       RunProgram("render " + page + " --form action=edit --form id=1 --form 'name=green apple' --form price=1.75");
   EXPECT_EQ(status, 0) << out;
-  EXPECT_EQ(Sql("select id, name, price from asp_items where id = 1"), "1|green apple|1.75;");
+  EXPECT_EQ(db_.Sql("select id, name, price from asp_items where id = 1"), "1|green apple|1.75;");
 
   std::tie(status, out) = RunProgram("render " + page + " --form action=delete --form id=2");
   EXPECT_EQ(status, 0) << out;
-  EXPECT_EQ(Sql("select id from asp_items order by id"), "1;3;");
+  EXPECT_EQ(db_.Sql("select id from asp_items order by id"), "1;3;");
 
   // Bad input: a row that is not there, a key already taken. Nothing changes.
   std::tie(status, out) = RunProgram("render " + page + " --form action=delete --form id=99");
@@ -300,7 +231,7 @@ TEST_F(HostDbTest, FormPostsThroughRenderInsertEditAndDelete) {
   std::tie(status, out) = RunProgram("render " + page + " --form action=insert --form id=1 --form name=again");
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("Duplicate"), std::string::npos) << out;
-  EXPECT_EQ(Sql("select id, name from asp_items order by id"), "1|green apple;3|plum & co;");
+  EXPECT_EQ(db_.Sql("select id, name from asp_items order by id"), "1|green apple;3|plum & co;");
 
   std::tie(status, out) = RunProgram("render " + (site_.root() / "list.asp").string());
   EXPECT_EQ(status, 0);
@@ -312,34 +243,28 @@ TEST_F(HostDbTest, FormPostsThroughRenderInsertEditAndDelete) {
 TEST_F(HostDbTest, FormPostsOverHttpInsertEditAndDelete) {
   ServeOptions options;
   options.debug = true;  // the database's message is checked below
-  options.root = site_.root();
-  options.port = 0;
   options.threads = 2;
   options.log = false;
-  PageServer server(options);
-  const int port = server.Bind();
-  std::thread serving([&server] { server.Serve(); });
+  Serve(options);
   {
-    httplib::Client client("127.0.0.1", port);
-    client.set_connection_timeout(5);
-    client.set_read_timeout(20);
+    httplib::Client client = Client();
     auto post = [&client](const httplib::Params& params) { return client.Post("/edit.asp", params); };
 
     auto r = post({{"action", "insert"}, {"id", "4"}, {"name", "Zo\xC3\xAB's fig"}, {"price", "4.5"}});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200) << r->body;
     EXPECT_EQ(r->body, "\n\ndone insert");
-    EXPECT_EQ(Sql("select id, name, price from asp_items where id = 4"), "4|Zo\xC3\xAB's fig|4.5;");
+    EXPECT_EQ(db_.Sql("select id, name, price from asp_items where id = 4"), "4|Zo\xC3\xAB's fig|4.5;");
 
     r = post({{"action", "edit"}, {"id", "2"}, {"name", "ripe pear"}, {"price", "2.5"}});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200) << r->body;
-    EXPECT_EQ(Sql("select name, price from asp_items where id = 2"), "ripe pear|2.5;");
+    EXPECT_EQ(db_.Sql("select name, price from asp_items where id = 2"), "ripe pear|2.5;");
 
     r = post({{"action", "delete"}, {"id", "1"}});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200) << r->body;
-    EXPECT_EQ(Sql("select id from asp_items order by id"), "2;4;");
+    EXPECT_EQ(db_.Sql("select id from asp_items order by id"), "2;4;");
 
     // A failing post answers 500 with the database's message, escaped, and
     // the server goes on serving.
@@ -359,9 +284,8 @@ TEST_F(HostDbTest, FormPostsOverHttpInsertEditAndDelete) {
               "<table><tr><td>2</td><td>ripe pear</td><td>2.5</td></tr>"
               "<tr><td>4</td><td>Zo\xC3\xAB's fig</td><td>4.5</td></tr></table>");
   }
-  server.Stop();
-  serving.join();
-  EXPECT_EQ(Sql("select count(*) from asp_items"), "2;");
+  StopServing();
+  EXPECT_EQ(db_.Sql("select count(*) from asp_items"), "2;");
 }
 
 }  // namespace

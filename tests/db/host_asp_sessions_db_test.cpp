@@ -3,21 +3,18 @@
 // id neither knows is replaced, and the session table holds what it should.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/asp/form_data.h"
 #include "host/asp/mysql_session_store.h"
 #include "host/asp/session_state.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 #include "support/cookie_jar.h"
 #include "support/test_server.h"
 
@@ -26,51 +23,11 @@ namespace {
 
 using quill::test::CookieJar;
 
-// `quill-asp serve` on a free port, until the object goes.
-class HostProcess {
- public:
-  HostProcess(const std::string& root, const std::string& store) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 2);
-      close(out[0]);
-      close(out[1]);
-      execl(QUILL_ASP_PROGRAM, QUILL_ASP_PROGRAM, "serve", "--root", root.c_str(), "--port", "0",
-            "--session-store", store.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    // "quill-asp: serving DIR on http://127.0.0.1:PORT/"
-    FILE* err = fdopen(out[0], "r");
-    char line[4096];
-    while (err != nullptr && std::fgets(line, sizeof(line), err) != nullptr) {
-      const std::string text = line;
-      const size_t at = text.find("http://127.0.0.1:");
-      if (at != std::string::npos) {
-        port_ = std::atoi(text.c_str() + at + 17);
-        break;
-      }
-      std::fputs(line, stderr);
-    }
-    err_ = err;
-  }
-  ~HostProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-    if (err_ != nullptr) std::fclose(err_);
-  }
-  int port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-  FILE* err_ = nullptr;
-};
+// The session store of the private server, as `--session-store` takes it.
+std::string StoreUrl(const quill::test::TestServerSettings& s) {
+  return "mysql://" + UrlEncode(s.user) + ":" + UrlEncode(s.password) + "@" + s.host + ":" + std::to_string(s.port) +
+         "/" + s.database;
+}
 
 TEST(SessionStoreDb, TwoHostProcessesShareSessions) {
   const auto settings = quill::test::TestServerFromEnv();
@@ -80,15 +37,16 @@ TEST(SessionStoreDb, TwoHostProcessesShareSessions) {
                         "<%= Session.SessionID %>");
   site.Write("get.asp", "<%= Session.SessionID %>|<%= Session(\"who\") %>|<%= Session(\"list\") ? Session(\"list\")[1].a : \"\" %>");
   site.Write("abandon.asp", "<% Session.Abandon() %>");
-  const std::string store = "mysql://" + UrlEncode(settings->user) + ":" + UrlEncode(settings->password) + "@" +
-                            settings->host + ":" + std::to_string(settings->port) + "/" + settings->database;
-  HostProcess one(site.root().string(), store);
-  HostProcess two(site.root().string(), store);
-  ASSERT_GT(one.port(), 0);
-  ASSERT_GT(two.port(), 0);
-  httplib::Client a("127.0.0.1", one.port());
-  httplib::Client b("127.0.0.1", two.port());
-  for (httplib::Client* c : {&a, &b}) c->set_read_timeout(10);
+  const std::vector<std::string> args = {"--root", site.root().string(), "--port", "0", "--session-store",
+                                         StoreUrl(*settings)};
+  quill::test::HostProcess one(QUILL_ASP_PROGRAM, args, (site.base() / "one.log").string());
+  quill::test::HostProcess two(QUILL_ASP_PROGRAM, args, (site.base() / "two.log").string());
+  const int port_one = one.WaitServing();
+  const int port_two = two.WaitServing();
+  ASSERT_GT(port_one, 0);
+  ASSERT_GT(port_two, 0);
+  httplib::Client a = quill::test::LocalClient(port_one, 10);
+  httplib::Client b = quill::test::LocalClient(port_two, 10);
 
   CookieJar jar;
   auto r = jar.Get(a, "/set.asp?who=Ann");
@@ -117,8 +75,7 @@ TEST(SessionStoreDb, TwoHostProcessesShareSessions) {
 TEST(SessionStoreDb, ExpiryEndsEachSessionOnceAcrossHosts) {
   const auto settings = quill::test::TestServerFromEnv();
   if (!settings || settings->host.empty()) GTEST_SKIP() << "no private test server over TCP";
-  const std::string store = "mysql://" + UrlEncode(settings->user) + ":" + UrlEncode(settings->password) + "@" +
-                            settings->host + ":" + std::to_string(settings->port) + "/" + settings->database;
+  const std::string store = StoreUrl(*settings);
   std::mutex mutex;
   std::map<std::string, int> ended;
   auto on_end = [&](const SessionRecord& r) {
@@ -153,14 +110,9 @@ TEST(SessionStoreDb, ExpiryEndsEachSessionOnceAcrossHosts) {
 }
 
 TEST(SessionStoreDb, UnreachableStoreIsAClearError) {
-  const std::string command = std::string(QUILL_ASP_PROGRAM) +
-                              " serve --root /tmp --port 0 --session-store mysql://nobody@127.0.0.1:1/x 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  std::string out;
-  char buf[512];
-  while (std::fgets(buf, sizeof(buf), p) != nullptr) out += buf;
-  EXPECT_NE(pclose(p), 0);
+  const auto [status, out] = quill::test::RunCommand(
+      std::string(QUILL_ASP_PROGRAM) + " serve --root /tmp --port 0 --session-store mysql://nobody@127.0.0.1:1/x 2>&1");
+  EXPECT_NE(status, 0);
   EXPECT_NE(out.find("session store: cannot connect to 127.0.0.1:1"), std::string::npos) << out;
 }
 

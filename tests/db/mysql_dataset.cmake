@@ -3,9 +3,9 @@
 # directory's tests.
 quill_test(NAME mysql_dataset_db_test LABEL db SAKILA
   SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_open_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_types_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_sakila_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_integrity_sakila_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_cache_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_open_db_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_types_db_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_sakila_db_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_integrity_sakila_db_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mysql_dataset_cache_db_test.cpp
   LIBS quill_mysql_dataset quill_test_server)

@@ -6,36 +6,21 @@
 # scripts/test-server (with QUILL_TEST_SERVER_DIR and QUILL_TEST_PORT) and
 # leaves it running; run it alone with
 #   scripts/with-test-server ctest --test-dir build -R server_faults_db_test
-if(TARGET Quill AND TARGET quill_asp AND TARGET asp_test_component)
-  quill_test(NAME server_faults_db_test LABEL db
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/server_faults_test.cpp
-    LIBS quill_asp quill_mysql_dataset quill_test_server ${CMAKE_DL_LIBS})
-  target_include_directories(server_faults_db_test PRIVATE ${PROJECT_SOURCE_DIR}/tests/unit/host_asp)
-  target_compile_definitions(server_faults_db_test PRIVATE
-    QUILL_MODULE_PATH="$<TARGET_FILE:Quill>"
-    ASP_TEST_COMPONENT="$<TARGET_FILE:asp_test_component>"
-    QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  add_dependencies(server_faults_db_test Quill asp_test_component)
-endif()
+quill_test(NAME server_faults_db_test LABEL db
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/server_faults_db_test.cpp
+  LIBS quill_asp quill_mysql_dataset quill_test_server ${CMAKE_DL_LIBS})
+quill_page_host_test(server_faults_db_test)
+target_compile_definitions(server_faults_db_test PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
-if(TARGET Quill)
-  quill_test(NAME quill_threads_db_test LABEL db
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/quill_threads_test.cpp
-    LIBS olert quill_test_server ${CMAKE_DL_LIBS})
-  target_compile_definitions(quill_threads_db_test PRIVATE QUILL_MODULE_PATH="$<TARGET_FILE:Quill>")
-  add_dependencies(quill_threads_db_test Quill)
-endif()
+quill_test(NAME quill_threads_db_test LABEL db
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/quill_threads_db_test.cpp
+  LIBS olert quill_test_server ${CMAKE_DL_LIBS})
+target_compile_definitions(quill_threads_db_test PRIVATE QUILL_MODULE_PATH="$<TARGET_FILE:Quill>")
+add_dependencies(quill_threads_db_test Quill)
 
 # The soak of `quill-asp serve`: skipped unless QUILL_SOAK_REQUESTS is set;
 # scripts/reliability-soak runs it.
-if(TARGET Quill AND TARGET quill-asp AND TARGET asp_test_component)
-  quill_test(NAME reliability_soak_test LABEL soak
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/reliability_soak_test.cpp
-    LIBS quill_asp quill_test_server ${smoke_client} ${CMAKE_DL_LIBS})
-  target_include_directories(reliability_soak_test PRIVATE ${PROJECT_SOURCE_DIR}/tests/unit/host_asp)
-  target_compile_definitions(reliability_soak_test PRIVATE
-    QUILL_MODULE_PATH="$<TARGET_FILE:Quill>"
-    ASP_TEST_COMPONENT="$<TARGET_FILE:asp_test_component>"
-    QUILL_ASP_PROGRAM="$<TARGET_FILE:quill-asp>")
-  add_dependencies(reliability_soak_test Quill quill-asp asp_test_component)
-endif()
+quill_test(NAME reliability_soak_db_test LABEL soak
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/reliability_soak_db_test.cpp
+  LIBS quill_asp quill_test_sql ${CMAKE_DL_LIBS})
+quill_page_host_test(reliability_soak_db_test)

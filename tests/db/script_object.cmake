@@ -2,10 +2,10 @@
 # only: the module is loaded with dlopen and called through IDispatch.
 quill_test(NAME script_object_db_test LABEL db
   SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/script_object_actions_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/script_object_data_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/script_object_lifecycle_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/script_object_render_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_object_actions_db_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_object_data_db_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_object_lifecycle_db_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/script_object_render_db_test.cpp
   LIBS olert quill_test_server ${CMAKE_DL_LIBS})
 target_compile_definitions(script_object_db_test PRIVATE
   QUILL_MODULE_PATH="$<TARGET_FILE:Quill>")
@@ -15,7 +15,7 @@ add_dependencies(script_object_db_test Quill)
 # size once, and the other tests expect connections to close on release.
 # It restarts the private server.
 quill_test(NAME quill_pool_db_test LABEL db
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/quill_pool_test.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/quill_pool_db_test.cpp
   LIBS olert quill_test_server ${CMAKE_DL_LIBS})
 target_compile_definitions(quill_pool_db_test PRIVATE
   QUILL_MODULE_PATH="$<TARGET_FILE:Quill>"

@@ -2,25 +2,19 @@
 // request is bounded in time; the server runs on a free port of its own.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <future>
-#include <thread>
 
 #include "host/asp/http_host.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 
 namespace quill::asp {
 namespace {
 
 using test::TempSite;
 
-class ServeTest : public ::testing::Test {
+class ServeTest : public quill::test::SiteTest {
  protected:
-  ServeTest() : site_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
-
   void SetUp() override {
     test::RegisterTestComponent();
     site_.Write("hello.asp", "Hello <%= Request.QueryString('name') %> from <%= Request.ServerVariables('REQUEST_METHOD') %>");
@@ -35,32 +29,12 @@ class ServeTest : public ::testing::Test {
     site_.Write("secret.txt", "secret", /*outside=*/true);
     std::filesystem::create_symlink(site_.base() / "secret.txt", site_.root() / "out.txt");
     ServeOptions options;
-    options.root = site_.root();
-    options.port = 0;
     options.threads = 2;
     options.max_body_bytes = 4096;
     options.log = false;
     options.page.timeout = std::chrono::milliseconds(500);
-    server_ = std::make_unique<PageServer>(options);
-    port_ = server_->Bind();
-    thread_ = std::thread([this] { server_->Serve(); });
+    Serve(options);
   }
-  void TearDown() override {
-    server_->Stop();
-    thread_.join();
-  }
-
-  httplib::Client Client() {
-    httplib::Client client("127.0.0.1", port_);
-    client.set_connection_timeout(5);
-    client.set_read_timeout(10);
-    return client;
-  }
-
-  TempSite site_;
-  std::unique_ptr<PageServer> server_;
-  std::thread thread_;
-  int port_ = 0;
 };
 
 TEST_F(ServeTest, ServesPagesAndStaticFiles) {
@@ -149,15 +123,7 @@ TEST_F(ServeTest, RequestsRunSideBySide) {
 
 // Runs quill-asp with `args`; answers its exit status and standard output.
 std::pair<int, std::string> RunProgram(const std::string& args) {
-  const std::string command = std::string(QUILL_ASP_PROGRAM) + " " + args + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {-1, ""};
-  std::string out;
-  std::array<char, 4096> buffer;
-  size_t n = 0;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  return quill::test::RunCommand(std::string(QUILL_ASP_PROGRAM) + " " + args + " 2>/dev/null");
 }
 
 TEST(CommandLine, RenderWritesThePageAndReportsFailureInItsStatus) {

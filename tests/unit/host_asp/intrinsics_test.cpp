@@ -9,7 +9,7 @@
 #include "host/asp/intrinsics.h"
 #include "host/asp/module_census.h"
 #include "probe_object.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 
 namespace quill::asp {
 namespace {

@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 #include "support/page_host.h"
 
 namespace quill::asp {

@@ -11,7 +11,7 @@
 #include <regex>
 
 #include "host/asp/page_cache.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 #include "support/page_host.h"
 
 namespace quill::asp {
@@ -44,19 +44,6 @@ constexpr int kExportChunks = 1600;  // of 64 KiB: 100 MiB
 // A page that keeps its thread busy for `ms` milliseconds.
 std::string BusyWait(int ms) {
   return "var t0 = new Date().getTime(); while (new Date().getTime() - t0 < " + std::to_string(ms) + ") {}";
-}
-
-long ResidentKiB(const char* field) {
-  std::FILE* f = std::fopen("/proc/self/status", "r");
-  if (f == nullptr) return -1;
-  char line[256];
-  long value = -1;
-  const size_t n = std::strlen(field);
-  while (std::fgets(line, sizeof(line), f) != nullptr) {
-    if (std::strncmp(line, field, n) == 0) value = std::atol(line + n + 1);
-  }
-  std::fclose(f);
-  return value;
 }
 
 TEST(PageFlow, ExecuteAndTransferShareTheRequestAndStayInTheSite) {
@@ -209,7 +196,7 @@ TEST(PageFlow, StreamedAnswersReachTheClientAsWrittenWithFlatMemory) {
     std::fputs("5", f);
     std::fclose(f);
   }
-  const long before = ResidentKiB("VmRSS:");
+  const long before = quill::test::MemoryKb("VmRSS");
   uint64_t received = 0;
   r = client.Get("/big.asp", [&](const char*, size_t n) {
     received += n;
@@ -218,7 +205,7 @@ TEST(PageFlow, StreamedAnswersReachTheClientAsWrittenWithFlatMemory) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain; charset=utf-8");
   EXPECT_EQ(received, static_cast<uint64_t>(kExportChunks) * 65536);
-  const long peak = ResidentKiB("VmHWM:");
+  const long peak = quill::test::MemoryKb("VmHWM");
   if (kMemoryIsMeasurable && can_reset_peak && before > 0 && peak > 0) {
     EXPECT_LT(peak - before, 48 * 1024) << "KiB";
   }

@@ -6,37 +6,20 @@
 
 #include "host/asp/automation_object.h"
 #include "host/asp/page_runner.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 
 namespace quill::asp {
 namespace {
 
-using test::TempSite;
 
-class RunnerTest : public ::testing::Test {
+class RunnerTest : public quill::test::SiteTest {
  protected:
-  RunnerTest() : site_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
-
   void SetUp() override {
     test::RegisterTestComponent();
     baseline_ = AutomationObject::LiveObjects();
   }
   void TearDown() override { EXPECT_EQ(AutomationObject::LiveObjects(), baseline_); }
 
-  RenderResult Render(const std::string& path, const NameValueList& form = {}, const HostOptions& options = {}) {
-    const SiteRoot root(site_.root());
-    PageRequest request;
-    request.url_path = path;
-    if (!form.empty()) {
-      request.method = "POST";
-      request.content_type = "application/x-www-form-urlencoded";
-      request.form = form;
-      request.body = BuildUrlEncoded(form);
-    }
-    return RenderPage(root, request, options);
-  }
-
-  TempSite site_;
   int baseline_ = 0;
 };
 

@@ -2,24 +2,19 @@
 // database server: values both ways, errors caught in script and uncaught,
 // and that a request leaves no live object behind.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <utility>
 
 #include "host/asp/automation_object.h"
 #include "host/asp/page_runner.h"
-#include "quill_module.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
+#include "support/quill_module.h"
 
 namespace quill::asp {
 namespace {
 
-class QuillPageTest : public ::testing::Test {
+class QuillPageTest : public quill::test::SiteTest {
  protected:
-  QuillPageTest() : site_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
-
   void SetUp() override {
     test::RegisterQuill();
     baseline_ = AutomationObject::LiveObjects();
@@ -31,21 +26,17 @@ class QuillPageTest : public ::testing::Test {
     EXPECT_EQ(test::QuillCanUnloadNow(), S_OK);
   }
 
-  RenderResult Render(const std::string& page_text) {
+  RenderResult RenderText(const std::string& page_text) {
     site_.Write("page.asp", page_text);
-    const SiteRoot root(site_.root());
-    PageRequest request;
-    request.url_path = "/page.asp";
-    return RenderPage(root, request, HostOptions{});
+    return Render("/page.asp");
   }
 
   std::string Body(const std::string& page_text) {
-    const RenderResult r = Render(page_text);
+    const RenderResult r = RenderText(page_text);
     EXPECT_TRUE(r.error.empty()) << r.error;
     return r.response.body;
   }
 
-  test::TempSite site_;
   int baseline_ = 0;
 };
 
@@ -82,8 +73,8 @@ TEST_F(QuillPageTest, FailuresAreCaughtWithTheirNumberAndDescription) {
 }
 
 TEST_F(QuillPageTest, AnUncaughtFailureIsA500WithThePlace) {
-  const RenderResult r = Render("<% var q = Server.CreateObject('Harrow.Quill') %>\n\n"
-                                "<% q.Link('nodetail', 'nomaster', '') %>");
+  const RenderResult r = RenderText("<% var q = Server.CreateObject('Harrow.Quill') %>\n\n"
+                                    "<% q.Link('nodetail', 'nomaster', '') %>");
   EXPECT_EQ(r.response.status, 500);
   EXPECT_NE(r.error.find("/page.asp, line 3"), std::string::npos) << r.error;
   EXPECT_NE(r.error.find("not found"), std::string::npos) << r.error;
@@ -107,15 +98,8 @@ TEST_F(QuillPageTest, QuillGetsThePageContextAndLetsItGo) {
 // find Harrow.Quill; unregister takes them out again. Files that are not
 // in-process servers are refused without touching the registry.
 std::pair<int, std::string> RunWithRegistry(const std::filesystem::path& registry, const std::string& args) {
-  const std::string command = "OLE_REGISTRY='" + registry.string() + "' " + QUILL_ASP_PROGRAM + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {-1, ""};
-  std::string out;
-  std::array<char, 4096> buffer;
-  size_t n = 0;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  return quill::test::RunCommand("OLE_REGISTRY='" + registry.string() + "' " + QUILL_ASP_PROGRAM + " " + args +
+                                 " 2>&1");
 }
 
 TEST(RegisterCommand, RegistersQuillForPagesAndUnregistersIt) {

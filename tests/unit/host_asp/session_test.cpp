@@ -11,14 +11,13 @@
 
 #include "host/asp/cookies.h"
 #include "host/asp/http_host.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 #include "support/cookie_jar.h"
 
 namespace quill::asp {
 namespace {
 
 using quill::test::CookieJar;
-using test::TempSite;
 
 constexpr const char* kGlobalAsa =
     "<script language=\"JScript\" runat=\"server\">\n"
@@ -27,10 +26,8 @@ constexpr const char* kGlobalAsa =
     "function Session_OnEnd() { Application(\"log\") += \"|e:\" + Session(\"name\"); }\n"
     "</script>\n";
 
-class SessionTest : public ::testing::Test {
+class SessionTest : public quill::test::SiteTest {
  protected:
-  SessionTest() : site_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
-
   void SetUp() override {
     test::RegisterTestComponent();
     site_.Write("global.asa", kGlobalAsa);
@@ -75,12 +72,9 @@ class SessionTest : public ::testing::Test {
                 "<% var s = \"\"; for (var i = 0; i < 410; i++) s += \"0123456789\"; Response.Cookies(\"big\") = s; %>");
     Start();
   }
-  void TearDown() override { Stop(); }
 
   void Start(size_t max_sessions = 10000) {
     ServeOptions options;
-    options.root = site_.root();
-    options.port = 0;
     options.threads = 4;
     options.log = false;
     options.trusted_proxies = {"127.0.0.1"};  // the test client stands for a proxy that ends HTTPS
@@ -91,20 +85,7 @@ class SessionTest : public ::testing::Test {
     options.application.sessions.sweep_interval = std::chrono::milliseconds(100);
     options.application.sessions.max_session_bytes = 16u << 10;
     options.application.sessions.max_sessions = max_sessions;
-    server_ = std::make_unique<PageServer>(options);
-    port_ = server_->Bind();
-    thread_ = std::thread([this] { server_->Serve(); });
-  }
-  void Stop() {
-    server_->Stop();
-    thread_.join();
-  }
-
-  httplib::Client Client() {
-    httplib::Client client("127.0.0.1", port_);
-    client.set_connection_timeout(5);
-    client.set_read_timeout(10);
-    return client;
+    Serve(options);
   }
 
   std::string Body(CookieJar& jar, const std::string& path) {
@@ -112,11 +93,6 @@ class SessionTest : public ::testing::Test {
     auto r = jar.Get(client, path);
     return r ? std::to_string(r->status) + " " + r->body : "no answer";
   }
-
-  TempSite site_;
-  std::unique_ptr<PageServer> server_;
-  std::thread thread_;
-  int port_ = 0;
 };
 
 TEST_F(SessionTest, ValuesSurviveAcrossRequestsWithTheirTypes) {
@@ -276,20 +252,10 @@ TEST_F(SessionTest, GlobalAsaChangeRestartsTheApplication) {
   EXPECT_EQ(Body(jar, "/plain.asp"), "200 no session here");
 }
 
-// VmRSS of this process in kB.
-long ResidentKb() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
-
 TEST_F(SessionTest, CapAndExpiryKeepMemoryFlat) {
   CookieJar jar;
   EXPECT_EQ(Body(jar, "/plain.asp"), "200 no session here");  // serving: a stop now is not lost
-  Stop();
+  StopServing();
   site_.Write("global.asa",
               "<script language=\"JScript\" runat=\"server\">\n"
               "function Session_OnStart() { Application.Lock(); Application(\"started\")++; Application.Unlock(); }\n"
@@ -310,7 +276,7 @@ TEST_F(SessionTest, CapAndExpiryKeepMemoryFlat) {
     }
   };
   round();
-  const long warm_kb = ResidentKb();
+  const long warm_kb = quill::test::MemoryKb();
   for (int i = 0; i < 3; ++i) round();
   // Over the cap the oldest idle sessions ended, each with Session_OnEnd.
   const std::string counts = Body(jar, "/counts.asp");
@@ -320,7 +286,7 @@ TEST_F(SessionTest, CapAndExpiryKeepMemoryFlat) {
   EXPECT_GE(ended, 2000 - 100) << counts;
   std::this_thread::sleep_for(std::chrono::milliseconds(1600));  // past the timeout
   EXPECT_EQ(Body(jar, "/counts.asp"), "200 2000/2000");
-  const long end_kb = ResidentKb();
+  const long end_kb = quill::test::MemoryKb();
   std::printf("session soak: VmRSS %ld kB after warm-up, %ld kB after 1500 more sessions\n", warm_kb, end_kb);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   // The sanitizers' quarantine grows with every allocation: resident memory

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/olert/olert.h"
+#include "support/registry_file.h"
 
 namespace olert_test {
 
@@ -99,35 +100,8 @@ class ValueDispatch final : public IDispatch {
   UINT last_arg_count = 0;
 };
 
-// Points OLE_REGISTRY at a file in a fresh temporary directory for the
-// lifetime of the object.
-class ScopedRegistry {
- public:
-  ScopedRegistry() {
-    char pattern[] = "/tmp/olert-test-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    path_ = dir_ + "/registry";
-    const char* old = std::getenv("OLE_REGISTRY");
-    had_old_ = old != nullptr;
-    if (had_old_) old_ = old;
-    setenv("OLE_REGISTRY", path_.c_str(), 1);
-  }
-  ~ScopedRegistry() {
-    if (had_old_) {
-      setenv("OLE_REGISTRY", old_.c_str(), 1);
-    } else {
-      unsetenv("OLE_REGISTRY");
-    }
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  const std::string& path() const { return path_; }
-  const std::string& dir() const { return dir_; }
-
- private:
-  std::string dir_, path_, old_;
-  bool had_old_ = false;
-};
+// A private registry file per test (tests/support).
+using quill::test::ScopedRegistry;
 
 }  // namespace olert_test
 

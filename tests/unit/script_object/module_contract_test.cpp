@@ -12,6 +12,7 @@
 #include <string>
 
 #include "support/quill_client.h"
+#include "support/registry_file.h"
 #include "support/type_info_client.h"
 
 namespace quill::test {
@@ -715,22 +716,6 @@ TEST(ConnectionWithoutServer, FailedConnectReportsAndStaysClosed) {
 
 class RegistrationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* old = std::getenv("OLE_REGISTRY");
-    if (old != nullptr) saved_ = old;
-    had_ = old != nullptr;
-    path_ = ::testing::TempDir() + "/quill_registry_" + std::to_string(getpid());
-    std::remove(path_.c_str());
-    setenv("OLE_REGISTRY", path_.c_str(), 1);
-  }
-  void TearDown() override {
-    std::remove(path_.c_str());
-    if (had_) {
-      setenv("OLE_REGISTRY", saved_.c_str(), 1);
-    } else {
-      unsetenv("OLE_REGISTRY");
-    }
-  }
   // The default (or named) value of a key under HKEY_CLASSES_ROOT, or
   // "<missing>".
   static std::string Value(const std::string& key, const char* name = nullptr) {
@@ -752,8 +737,8 @@ class RegistrationTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  std::string path_, saved_;
-  bool had_ = false;
+  ScopedRegistry registry_;
+  const std::string& path_ = registry_.path();
 };
 
 constexpr const char* kClassKey = "CLSID\\{96C7168E-E85B-46D8-9EF7-0D5777765005}";

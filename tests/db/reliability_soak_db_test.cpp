@@ -19,7 +19,6 @@
 // The figures are printed at the end.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <mysql.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,13 +30,13 @@
 #include <map>
 #include <mutex>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "quill_module.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
+#include "support/quill_module.h"
+#include "support/sql_client.h"
 #include "support/test_server.h"
 
 namespace quill::test {
@@ -53,32 +52,7 @@ long EnvNumber(const char* name, long fallback) {
   return *end == '\0' && value >= 0 ? value : fallback;
 }
 
-// VmRSS of `pid` in kB; -1 when it cannot be read.
-long ResidentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-// A JScript string literal (single-quoted).
-std::string Literal(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) {
-    if (c == '\'' || c == '\\') out.push_back('\\');
-    out.push_back(c);
-  }
-  return out + "'";
-}
+using quill::test::ReadWholeFile;
 
 constexpr int kOwnRows = 5;        // rows each client edits
 constexpr int kCustomers = 4;      // master rows of the list page
@@ -152,45 +126,32 @@ class Soak : public ::testing::Test {
     slack_kb_ = EnvNumber("QUILL_SOAK_RSS_SLACK_KB", 2048);
     settings_ = *settings;
     asp::test::RegisterQuill();  // OLE_REGISTRY: the server inherits it
-    db_.reset(mysql_init(nullptr));
-    mysql_options(db_.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    ASSERT_NE(mysql_real_connect(db_.get(), settings_.host.c_str(), settings_.user.c_str(),
-                                 settings_.password.c_str(), settings_.database.c_str(), settings_.port,
-                                 nullptr, 0),
-              nullptr)
-        << mysql_error(db_.get());
-    Sql("drop table if exists soak_items, soak_orders, soak_customers");
-    Sql("create table soak_items (id int primary key, owner int not null, hits int not null,"
-        " note varchar(60) null) engine=InnoDB character set utf8mb4");
-    Sql("create table soak_customers (id int primary key, name varchar(40) not null,"
-        " city varchar(40) null) engine=InnoDB character set utf8mb4");
-    Sql("create table soak_orders (id int primary key, customer_id int not null, item varchar(40) not null,"
-        " qty int not null) engine=InnoDB character set utf8mb4");
+    ASSERT_TRUE(db_.Connect(settings_));
+    db_.Sql("drop table if exists soak_items, soak_orders, soak_customers");
+    db_.Sql("create table soak_items (id int primary key, owner int not null, hits int not null,"
+            " note varchar(60) null) engine=InnoDB character set utf8mb4");
+    db_.Sql("create table soak_customers (id int primary key, name varchar(40) not null,"
+            " city varchar(40) null) engine=InnoDB character set utf8mb4");
+    db_.Sql("create table soak_orders (id int primary key, customer_id int not null, item varchar(40) not null,"
+            " qty int not null) engine=InnoDB character set utf8mb4");
     for (int c = 1; c <= kCustomers; ++c) {
-      Sql("insert into soak_customers values (" + std::to_string(c) + ", 'Customer <" + std::to_string(c) +
-          "> & Sons', " + (c % 2 ? "'Oslo'" : "null") + ")");
+      db_.Sql("insert into soak_customers values (" + std::to_string(c) + ", 'Customer <" + std::to_string(c) +
+              "> & Sons', " + (c % 2 ? "'Oslo'" : "null") + ")");
       for (int o = 0; o < kOrdersEach; ++o) {
         const int id = c * 100 + o;
-        Sql("insert into soak_orders values (" + std::to_string(id) + ", " + std::to_string(c) + ", 'item " +
-            std::to_string(o) + "', " + std::to_string(o + c) + ")");
+        db_.Sql("insert into soak_orders values (" + std::to_string(id) + ", " + std::to_string(c) + ", 'item " +
+                std::to_string(o) + "', " + std::to_string(o + c) + ")");
       }
     }
     states_.resize(static_cast<size_t>(clients_));
     for (int t = 0; t < clients_; ++t) {
       for (int k = 0; k < kOwnRows; ++k) {
         const int id = t * 1000 + k;
-        Sql("insert into soak_items values (" + std::to_string(id) + ", " + std::to_string(t) + ", 0, null)");
+        db_.Sql("insert into soak_items values (" + std::to_string(id) + ", " + std::to_string(t) + ", 0, null)");
         states_[static_cast<size_t>(t)].rows[id] = Row{t, 0, ""};
       }
     }
-    site_.Write("conn.inc",
-                "<% function Connect() {\n"
-                "  var q = Server.CreateObject('Harrow.Quill');\n"
-                "  q.Connect(" + Literal(settings_.host) + ", " + Literal(settings_.user) + ", " +
-                    Literal(settings_.password) + ", " + std::to_string(settings_.port) + ", " +
-                    Literal(settings_.database) + ");\n"
-                "  return q;\n"
-                "} %>");
+    site_.Write("conn.inc", quill::test::ConnectInclude(settings_));
     site_.Write("list.asp", kListPage);
     site_.Write("walk.asp", kWalkPage);
     site_.Write("edit.asp", kEditPage);
@@ -201,26 +162,7 @@ class Soak : public ::testing::Test {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (db_) Sql("drop table if exists soak_items, soak_orders, soak_customers");
-  }
-
-  std::string Sql(const std::string& sql) {
-    if (mysql_real_query(db_.get(), sql.data(), sql.size()) != 0) {
-      ADD_FAILURE() << sql << ": " << mysql_error(db_.get());
-      return "";
-    }
-    std::unique_ptr<MYSQL_RES, decltype(&mysql_free_result)> res(mysql_store_result(db_.get()),
-                                                                 &mysql_free_result);
-    if (!res) return "";
-    std::string out;
-    const unsigned fields = mysql_num_fields(res.get());
-    while (MYSQL_ROW row = mysql_fetch_row(res.get())) {
-      for (unsigned i = 0; i < fields; ++i) {
-        out += row[i] != nullptr ? row[i] : "NULL";
-        out += i + 1 < fields ? "|" : ";";
-      }
-    }
-    return out;
+    if (db_) db_.Sql("drop table if exists soak_items, soak_orders, soak_customers");
   }
 
   // Starts `quill-asp serve` on a free port with its log in the site's
@@ -249,7 +191,7 @@ class Soak : public ::testing::Test {
     const std::regex serving("serving .* on http://127\\.0\\.0\\.1:([0-9]+)/");
     for (int i = 0; i < 500; ++i) {
       std::smatch m;
-      const std::string text = ReadFile(log_);
+      const std::string text = ReadWholeFile(log_);
       if (std::regex_search(text, m, serving)) return std::stoi(m[1]);
       if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
         pid_ = -1;
@@ -257,7 +199,7 @@ class Soak : public ::testing::Test {
       }
       std::this_thread::sleep_for(20ms);
     }
-    ADD_FAILURE() << "the server did not start: " << ReadFile(log_);
+    ADD_FAILURE() << "the server did not start: " << ReadWholeFile(log_);
     return 0;
   }
 
@@ -351,7 +293,7 @@ class Soak : public ::testing::Test {
 
   quill::test::TestServerSettings settings_;
   asp::test::TempSite site_{"soak"};
-  std::unique_ptr<MYSQL, decltype(&mysql_close)> db_{nullptr, &mysql_close};
+  SqlClient db_;
   long requests_ = 0;
   int clients_ = 4;
   long slack_kb_ = 2048;
@@ -378,7 +320,7 @@ TEST_F(Soak, ThePageServerServesThousandsOfRequestsWithoutGrowingOrLeaking) {
   std::vector<std::pair<int, long>> samples;
   const int step = std::max<int>(50, static_cast<int>(requests_ / 10) / 50 * 50);
   auto progress = [&] {
-    const long kb = ResidentKb(server);
+    const long kb = MemoryKb("VmRSS", server);
     if (done % step == 0) {
       std::lock_guard<std::mutex> lock(samples_mutex);
       samples.emplace_back(done.load(), kb);
@@ -396,7 +338,7 @@ TEST_F(Soak, ThePageServerServesThousandsOfRequestsWithoutGrowingOrLeaking) {
   }
   for (std::thread& thread : threads) thread.join();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  const long end_kb = ResidentKb(server);
+  const long end_kb = MemoryKb("VmRSS", server);
 
   int served = 0;
   for (const ClientState& s : states_) {
@@ -422,18 +364,18 @@ TEST_F(Soak, ThePageServerServesThousandsOfRequestsWithoutGrowingOrLeaking) {
     expected += std::to_string(id) + "|" + std::to_string(row.owner) + "|" + std::to_string(row.hits) + "|" +
                 (row.note.empty() ? "NULL" : row.note) + ";";
   }
-  EXPECT_EQ(Sql("select id, owner, hits, note from soak_items order by id"), expected);
+  EXPECT_EQ(db_.Sql("select id, owner, hits, note from soak_items order by id"), expected);
   int quantities = 0;
   for (int c = 1; c <= kCustomers; ++c) {
     for (int o = 0; o < kOrdersEach; ++o) quantities += o + c;
   }
-  EXPECT_EQ(Sql("select count(*), sum(qty) from soak_orders"),
+  EXPECT_EQ(db_.Sql("select count(*), sum(qty) from soak_orders"),
             std::to_string(kCustomers * kOrdersEach) + "|" + std::to_string(quantities) + ";");
-  EXPECT_EQ(Sql("select count(*) from soak_customers"), std::to_string(kCustomers) + ";");
+  EXPECT_EQ(db_.Sql("select count(*) from soak_customers"), std::to_string(kCustomers) + ";");
 
   // Nothing alive once the server has stopped serving.
   const int status = StopServer();
-  const std::string log = ReadFile(log_);
+  const std::string log = ReadWholeFile(log_);
   EXPECT_EQ(status, 0) << log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
   EXPECT_NE(log.find("Quill.so: DllCanUnloadNow S_OK (no live objects)"), std::string::npos) << log.substr(
       log.size() > 2000 ? log.size() - 2000 : 0);

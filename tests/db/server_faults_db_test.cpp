@@ -21,10 +21,10 @@
 #include "host/asp/automation_object.h"
 #include "host/asp/page_runner.h"
 #include "mysql_dataset_test_support.h"
-#include "quill_module.h"
 #include "server_control.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
 #include "support/quill_client.h"
+#include "support/quill_module.h"
 
 namespace quill::test {
 namespace {

@@ -5,17 +5,14 @@
 // without changing anything, and write exactly what the form asked for;
 // every change is checked in the database with the client library.
 #include <gtest/gtest.h>
-#include <mysql.h>
 
 #include <filesystem>
-#include <fstream>
-#include <memory>
-#include <sstream>
 
 #include "host/asp/automation_object.h"
 #include "host/asp/page_runner.h"
-#include "quill_module.h"
-#include "site_fixture.h"
+#include "support/asp_test_component.h"
+#include "support/quill_module.h"
+#include "support/sql_client.h"
 #include "support/test_server.h"
 
 namespace quill::asp {
@@ -23,22 +20,7 @@ namespace {
 
 constexpr const char* kDatabase = "quill_shop_site_test";
 
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A JScript string literal of `text` (single-quoted).
-std::string Literal(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) {
-    if (c == '\'' || c == '\\') out.push_back('\\');
-    out.push_back(c);
-  }
-  return out + "'";
-}
+using quill::test::ScriptLiteral;
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -53,89 +35,41 @@ std::string Header(const PageResponse& r, const std::string& name) {
   return "";
 }
 
-class ShopSiteTest : public ::testing::Test {
+class ShopSiteTest : public quill::test::SiteTest {
  protected:
-  ShopSiteTest() : site_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
-
   void SetUp() override {
     const auto settings = quill::test::TestServerFromEnv();
     if (!settings) GTEST_SKIP() << "no private test server: run the tests through scripts/run-tests";
     test::RegisterQuill();
     baseline_ = AutomationObject::LiveObjects();
-    db_.reset(mysql_init(nullptr));
-    mysql_options(db_.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    ASSERT_NE(mysql_real_connect(db_.get(), settings->host.c_str(), settings->user.c_str(),
-                                 settings->password.c_str(), settings->database.c_str(), settings->port, nullptr,
-                                 CLIENT_MULTI_STATEMENTS),
-              nullptr)
-        << mysql_error(db_.get());
-    Sql(std::string("drop database if exists ") + kDatabase);
-    Sql(std::string("create database ") + kDatabase + " character set utf8mb4");
+    ASSERT_TRUE(db_.Connect(*settings, CLIENT_MULTI_STATEMENTS));
+    db_.Sql(std::string("drop database if exists ") + kDatabase);
+    db_.Sql(std::string("create database ") + kDatabase + " character set utf8mb4");
     ASSERT_EQ(mysql_select_db(db_.get(), kDatabase), 0) << mysql_error(db_.get());
-    Script(ReadFile(SHOP_SQL));
+    db_.Script(quill::test::ReadWholeFile(SHOP_SQL));
 
     std::filesystem::copy(SHOP_SITE_DIR, site_.root(), std::filesystem::copy_options::recursive |
                                                            std::filesystem::copy_options::overwrite_existing);
-    site_.Write("settings.inc", "<% var ShopSettings = {host: " + Literal(settings->host) +
+    site_.Write("settings.inc", "<% var ShopSettings = {host: " + ScriptLiteral(settings->host) +
                                     ", port: " + std::to_string(settings->port) +
-                                    ", user: " + Literal(settings->user) +
-                                    ", password: " + Literal(settings->password) +
-                                    ", database: " + Literal(kDatabase) + "}; %>");
+                                    ", user: " + ScriptLiteral(settings->user) +
+                                    ", password: " + ScriptLiteral(settings->password) +
+                                    ", database: " + ScriptLiteral(kDatabase) + "}; %>");
   }
 
   void TearDown() override {
     if (!db_) return;
-    Sql(std::string("drop database if exists ") + kDatabase);
+    db_.Sql(std::string("drop database if exists ") + kDatabase);
     EXPECT_EQ(AutomationObject::LiveObjects(), baseline_);
     EXPECT_EQ(test::QuillCanUnloadNow(), S_OK);
   }
 
-  // Runs statements that answer no rows (several at once).
-  void Script(const std::string& sql) {
-    ASSERT_EQ(mysql_real_query(db_.get(), sql.data(), sql.size()), 0) << mysql_error(db_.get());
-    do {
-      MYSQL_RES* res = mysql_store_result(db_.get());
-      if (res != nullptr) mysql_free_result(res);
-    } while (mysql_next_result(db_.get()) == 0);
-    ASSERT_EQ(mysql_errno(db_.get()), 0u) << mysql_error(db_.get());
-  }
-
-  // Runs `sql`; answers the rows as "a|b;c|d;" (NULL for null).
-  std::string Sql(const std::string& sql) {
-    if (mysql_real_query(db_.get(), sql.data(), sql.size()) != 0) {
-      ADD_FAILURE() << sql << ": " << mysql_error(db_.get());
-      return "";
-    }
-    std::unique_ptr<MYSQL_RES, decltype(&mysql_free_result)> res(mysql_store_result(db_.get()),
-                                                                 &mysql_free_result);
-    if (!res) return "";
-    std::string out;
-    const unsigned fields = mysql_num_fields(res.get());
-    while (MYSQL_ROW row = mysql_fetch_row(res.get())) {
-      for (unsigned i = 0; i < fields; ++i) {
-        out += row[i] != nullptr ? row[i] : "NULL";
-        out += i + 1 < fields ? "|" : ";";
-      }
-    }
-    return out;
-  }
-
   RenderResult Get(const std::string& page, const NameValueList& query = {}) {
-    PageRequest request;
-    request.url_path = page;
-    request.query = query;
-    request.query_string = BuildUrlEncoded(query);
-    return Run(request);
+    return Run(quill::test::SiteRequest(page, {}, query));
   }
 
   RenderResult Post(const std::string& page, const NameValueList& form) {
-    PageRequest request;
-    request.url_path = page;
-    request.method = "POST";
-    request.content_type = "application/x-www-form-urlencoded";
-    request.form = form;
-    request.body = BuildUrlEncoded(form);
-    return Run(request);
+    return Run(quill::test::SiteRequest(page, form));
   }
 
   RenderResult Run(const PageRequest& request) {
@@ -145,16 +79,15 @@ class ShopSiteTest : public ::testing::Test {
     return r;
   }
 
-  std::string Orders() { return Sql("select id, customer_id, ordered, status, note from orders order by id"); }
+  std::string Orders() { return db_.Sql("select id, customer_id, ordered, status, note from orders order by id"); }
 
-  test::TempSite site_;
-  std::unique_ptr<MYSQL, decltype(&mysql_close)> db_{nullptr, &mysql_close};
+  quill::test::SqlClient db_;
   int baseline_ = 0;
 };
 
 TEST_F(ShopSiteTest, CustomerListShowsWhatCustomersTypedAsText) {
-  Sql("insert into customers (id, name, city) values "
-      "(20, '<script>alert(1)</script>', '\"><img src=x onerror=alert(2)>'), (21, 'O''Brien', NULL)");
+  db_.Sql("insert into customers (id, name, city) values "
+          "(20, '<script>alert(1)</script>', '\"><img src=x onerror=alert(2)>'), (21, 'O''Brien', NULL)");
   const RenderResult r = Get("/default.asp");
   EXPECT_EQ(r.response.status, 200);
   const std::string& body = r.response.body;
@@ -220,7 +153,7 @@ TEST_F(ShopSiteTest, OrderEditorUpdatesInsertsAndDeletes) {
                           {"note", "Z\xC3\xBC" "rich \xF0\x9F\x98\x80 <i>x</i> 'q' \\"}, {"customer_id", "2"}});
   EXPECT_EQ(r.response.status, 302) << r.response.body;
   EXPECT_EQ(Header(r.response, "Location"), "order.asp?id=101&saved=1");
-  EXPECT_EQ(Sql("select customer_id, ordered, status, note from orders where id = 101"),
+  EXPECT_EQ(db_.Sql("select customer_id, ordered, status, note from orders where id = 101"),
             "1|2024-02-29|shipped|Z\xC3\xBC" "rich \xF0\x9F\x98\x80 <i>x</i> 'q' \\;");
   r = Get("/order.asp", {{"id", "101"}, {"saved", "1"}});
   EXPECT_NE(r.response.body.find("Your changes were saved."), std::string::npos);
@@ -233,24 +166,24 @@ TEST_F(ShopSiteTest, OrderEditorUpdatesInsertsAndDeletes) {
                           {"note", ""}});
   EXPECT_EQ(r.response.status, 302) << r.response.body;
   EXPECT_EQ(Header(r.response, "Location"), "order.asp?id=108&created=1");
-  EXPECT_EQ(Sql("select customer_id, ordered, status, note from orders where id = 108"), "4|2024-09-09|new|;");
+  EXPECT_EQ(db_.Sql("select customer_id, ordered, status, note from orders where id = 108"), "4|2024-09-09|new|;");
   // Each save stored the order's total with it (order 101 was saved with a
   // stale one).
-  Sql("update orders set total = 0 where id = 101");
+  db_.Sql("update orders set total = 0 where id = 101");
   r = Post("/order.asp", {{"action", "save"}, {"id", "101"}, {"ordered", "2024-02-29"}, {"status", "paid"},
                           {"note", ""}});
-  EXPECT_EQ(Sql("select id, total from orders where id in (101, 108) order by id"), "101|6.20;108|0.00;");
+  EXPECT_EQ(db_.Sql("select id, total from orders where id in (101, 108) order by id"), "101|6.20;108|0.00;");
 
   // Delete, after the question; the order's lines go with it.
   r = Get("/order.asp", {{"id", "100"}, {"delete", "1"}});
   EXPECT_NE(r.response.body.find("with its 2 line(s)?"), std::string::npos);
-  EXPECT_EQ(Sql("select count(*) from orders where id = 100"), "1;");
+  EXPECT_EQ(db_.Sql("select count(*) from orders where id = 100"), "1;");
   r = Post("/order.asp", {{"action", "delete"}, {"id", "100"}});
   EXPECT_EQ(r.response.status, 302) << r.response.body;
   EXPECT_EQ(Header(r.response, "Location"), "customer.asp?id=1&deleted=100");
-  EXPECT_EQ(Sql("select count(*) from orders where id = 100"), "0;");
-  EXPECT_EQ(Sql("select count(*) from order_lines where order_id = 100"), "0;");
-  EXPECT_EQ(Sql("select count(*) from orders"), "8;");
+  EXPECT_EQ(db_.Sql("select count(*) from orders where id = 100"), "0;");
+  EXPECT_EQ(db_.Sql("select count(*) from order_lines where order_id = 100"), "0;");
+  EXPECT_EQ(db_.Sql("select count(*) from orders"), "8;");
   r = Get("/customer.asp", {{"id", "1"}, {"deleted", "100"}});
   EXPECT_NE(r.response.body.find("Order 100 was deleted."), std::string::npos);
 }
@@ -312,12 +245,12 @@ TEST_F(ShopSiteTest, OrderEditorRefusesBadFormsAndChangesNothing) {
   r = Post("/order.asp", {{"action", "save"}, {"id", "102"}, {"ordered", "2024-01-01"}, {"status", "new"},
                           {"note", note}});
   EXPECT_EQ(r.response.status, 302) << r.response.body;
-  EXPECT_EQ(Sql("select note from orders where id = 102"), note + ";");
+  EXPECT_EQ(db_.Sql("select note from orders where id = 102"), note + ";");
 }
 
 TEST_F(ShopSiteTest, ARefusalOfTheDatabaseIsShownAndChangesNothing) {
-  Script("create trigger refuse_note before update on orders for each row "
-         "if new.note = 'refuse me' then signal sqlstate '45000' set message_text = 'refused by the test'; end if");
+  db_.Script("create trigger refuse_note before update on orders for each row "
+             "if new.note = 'refuse me' then signal sqlstate '45000' set message_text = 'refused by the test'; end if");
   const std::string before = Orders();
   const RenderResult r = Post("/order.asp", {{"action", "save"}, {"id", "103"}, {"ordered", "2024-05-05"},
                                              {"status", "paid"}, {"note", "refuse me"}});
@@ -329,7 +262,7 @@ TEST_F(ShopSiteTest, ARefusalOfTheDatabaseIsShownAndChangesNothing) {
 }
 
 TEST_F(ShopSiteTest, SearchTakesTheTextAsText) {
-  Sql("insert into customers (id, name, city) values (30, '100% Organic_Farm', 'Bath')");
+  db_.Sql("insert into customers (id, name, city) values (30, '100% Organic_Farm', 'Bath')");
   auto summary = [this](const std::string& text) {
     const RenderResult r = Get("/search.asp", {{"q", text}});
     EXPECT_EQ(r.response.status, 200) << text;
@@ -358,7 +291,7 @@ TEST_F(ShopSiteTest, SearchTakesTheTextAsText) {
   r = Get("/search.asp", {{"q", std::string(101, 'a')}});
   EXPECT_NE(r.response.body.find("at most 100 characters"), std::string::npos);
   EXPECT_EQ(r.response.body.find("id=\"summary\""), std::string::npos);
-  EXPECT_EQ(Sql("select count(*) from customers"), "8;");
+  EXPECT_EQ(db_.Sql("select count(*) from customers"), "8;");
 }
 
 TEST_F(ShopSiteTest, OrdersAsJson) {

@@ -5,15 +5,11 @@
 #pragma once
 
 #include <dlfcn.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/olert/olert.h"
+#include "support/registry_file.h"
 
 namespace quill::asp::test {
 
@@ -25,19 +21,7 @@ namespace quill::asp::test {
 inline void RegisterQuill() {
   static bool done = false;
   if (done) return;
-  const std::string file =
-      (std::filesystem::temp_directory_path() / ("asp-quill-registry-" + std::to_string(getpid()))).string();
-  std::filesystem::remove(file);
-  setenv("OLE_REGISTRY", file.c_str(), 1);
-  // The file goes with the process.
-  static const struct Remove {
-    std::string path;
-    ~Remove() {
-      std::error_code ec;
-      std::filesystem::remove(path, ec);
-      std::filesystem::remove(path + ".lock", ec);  // the runtime's lock file
-    }
-  } remove{file};
+  quill::test::UseProcessRegistry();
   void* module = dlopen(QUILL_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
   auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(module, "DllRegisterServer"));
