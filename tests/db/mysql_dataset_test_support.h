@@ -10,6 +10,7 @@
 
 #include "mysql_dataset/mysql_dataset.h"
 #include "mysql_server_test_support.h"
+#include "support/error_text.h"
 
 namespace quill::test {
 
@@ -23,14 +24,7 @@ inline void Exec(TMySQLServer& server, const std::string& sql) {
   MySQLResult drop = ClientUseResult(server.Handle());
 }
 
-inline std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+inline std::string ErrorOf(const std::function<void()>& f) { return MessageOf(f); }
 
 // A connected server on the tests' database, and datasets made on it.
 class DatasetDbTest : public ::testing::Test {

@@ -6,20 +6,12 @@
 #include <algorithm>
 
 #include "memory_dataset.h"
+#include "support/error_text.h"
 
 namespace quill::test {
 namespace {
 
 using Log = std::vector<std::string>;
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 class LayerTest : public ::testing::Test {
  protected:

@@ -10,18 +10,10 @@
 #include "mysql_dataset/row_condition.h"
 #include "mysql_dataset/row_search.h"
 #include "mysql_dataset/sql_expander.h"
+#include "support/error_text.h"
 
 namespace quill::test {
 namespace {
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 TEST(DatasetParts, ColumnDescriptionNamesKeysTablesAndTypes) {
   TColumnDescription columns;

@@ -10,18 +10,10 @@
 #include "fake_result.h"
 #include "mysql_dataset/blob_stream.h"
 #include "mysql_dataset/mysql_string_field.h"
+#include "support/error_text.h"
 
 namespace quill::test {
 namespace {
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 constexpr unsigned kNotNullPriAuto = kNotNullFlag | kPriKeyFlag | kAutoIncrementFlag;
 

@@ -6,18 +6,10 @@
 #include "base/published.h"
 #include "fake_result.h"
 #include "support/scripted_ui.h"
+#include "support/error_text.h"
 
 namespace quill::test {
 namespace {
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 // A connection that never connects but has a server's version, so that the
 // version rules (quoting, final ";") apply.
