@@ -1,6 +1,9 @@
 // Conversion between the engine's extended UTF-8 and UTF-16.
 #include "host/asp/duk_text.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "base/utf8.h"
 
 namespace quill::asp {
@@ -42,11 +45,29 @@ size_t DecodeOne(std::string_view bytes, size_t i, char32_t* cp) noexcept {
   return len;
 }
 
+// The number of ASCII bytes from bytes[i] on. Page text is mostly ASCII and
+// whole pages pass through here, so runs are found eight bytes at a time.
+size_t AsciiRun(std::string_view bytes, size_t i) noexcept {
+  size_t k = i;
+  while (k + 8 <= bytes.size()) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + k, 8);
+    if ((word & 0x8080808080808080ull) != 0) break;
+    k += 8;
+  }
+  while (k < bytes.size() && static_cast<unsigned char>(bytes[k]) < 0x80) ++k;
+  return k - i;
+}
+
 }  // namespace
 
 size_t DukDecodedLength(std::string_view bytes) noexcept {
   size_t units = 0;
   for (size_t i = 0; i < bytes.size();) {
+    const size_t run = AsciiRun(bytes, i);
+    units += run;
+    i += run;
+    if (i == bytes.size()) break;
     char32_t cp = 0;
     i += DecodeOne(bytes, i, &cp);
     units += cp >= 0x10000 ? 2 : 1;
@@ -56,6 +77,11 @@ size_t DukDecodedLength(std::string_view bytes) noexcept {
 
 void DukDecode(std::string_view bytes, char16_t* out) noexcept {
   for (size_t i = 0; i < bytes.size();) {
+    const size_t run = AsciiRun(bytes, i);
+    for (size_t k = 0; k < run; ++k) out[k] = static_cast<unsigned char>(bytes[i + k]);
+    out += run;
+    i += run;
+    if (i == bytes.size()) break;
     char32_t cp = 0;
     i += DecodeOne(bytes, i, &cp);
     if (cp >= 0x10000) {
