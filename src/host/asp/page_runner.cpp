@@ -300,16 +300,16 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, S
   std::function<void()> caller_stop = env.stop;
   ScriptOutcome outcome;
   {
-    ScriptEngine engine(limits);
+    PooledEngine engine(limits);
     env.page_path = page_path;
     env.page_file = *file;
-    env.stop = [&engine] { engine.RequestStop(); };
+    env.stop = [&engine] { engine->RequestStop(); };
     BodySink sink(env);
-    engine.SetOutput(&sink);
+    engine->SetOutput(&sink);
     ++run.depth;
     try {
-      DefineIntrinsics(engine, objects, run, state, *page);
-      outcome = engine.Run(*page, code.get());
+      DefineIntrinsics(*engine, objects, run, state, *page);
+      outcome = engine->Run(*page, code.get());
     } catch (...) {
       --run.depth;
       env.page_path = caller_path;
@@ -318,7 +318,7 @@ void ExecuteChild(RunContext& run, PageEnvironment& env, PageObjects& objects, S
       throw;
     }
     --run.depth;
-    engine.SetOutput(nullptr);
+    engine->SetOutput(nullptr);
     env.page_path = caller_path;
     env.page_file = caller_file;
     env.stop = caller_stop;
@@ -383,7 +383,8 @@ RenderResult Run(RunContext& run, const std::string& url_path, const LastError* 
   env.last_error = handling;
   ScriptOutcome outcome;
   {
-    // The objects outlive the engine: script holds them until the heap goes.
+    // The objects outlive the engine's page: script holds them until the
+    // engine is given back.
     PageObjects objects(env);
     StateObjects state(run, env);
     // Cookies go out with the head: at the first flush of a streamed page,
@@ -392,17 +393,17 @@ RenderResult Run(RunContext& run, const std::string& url_path, const LastError* 
     EngineLimits limits;
     limits.timeout = options.timeout;
     limits.max_heap_bytes = options.max_heap_bytes;
-    ScriptEngine engine(limits);
-    env.stop = [&engine] { engine.RequestStop(); };
+    PooledEngine engine(limits);
+    env.stop = [&engine] { engine->RequestStop(); };
     env.execute = [&run, &env, &objects, &state](const std::string& target) {
       ExecuteChild(run, env, objects, state, target);
     };
     BodySink sink(env);
-    engine.SetOutput(&sink);
-    DefineIntrinsics(engine, objects, run, state, *page);
-    outcome = engine.Run(*page, code.get());
+    engine->SetOutput(&sink);
+    DefineIntrinsics(*engine, objects, run, state, *page);
+    outcome = engine->Run(*page, code.get());
     objects.EndPage();
-    engine.SetOutput(nullptr);
+    engine->SetOutput(nullptr);
     env.stop = nullptr;
     env.execute = nullptr;
     if (outcome.kind == ScriptOutcome::Kind::kCompleted || outcome.kind == ScriptOutcome::Kind::kStopped) {

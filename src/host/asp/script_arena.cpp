@@ -31,6 +31,7 @@ struct ChunkCache {
   size_t count = 0;
   ~ChunkCache() {
     for (size_t k = 0; k < count; ++k) std::free(chunks[k]);
+    count = 0;  // an arena that goes later in the thread's exit frees its own
   }
 };
 thread_local ChunkCache t_cache;
@@ -45,7 +46,7 @@ constexpr bool kPlain = false;
 
 ScriptArena::~ScriptArena() {
   for (void* chunk : chunks_) {
-    if (t_cache.count < kCachedChunks) {
+    if (cache_chunks_ && t_cache.count < kCachedChunks) {
       t_cache.chunks[t_cache.count++] = chunk;
     } else {
       std::free(chunk);

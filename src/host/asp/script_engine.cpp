@@ -2,6 +2,7 @@
 // and running a compiled page.
 #include "host/asp/script_engine.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,8 @@ namespace {
 constexpr const char* kEngineKey = "\xFF" "quillEngine";
 // The name the program is compiled under; errors carry it.
 constexpr const char* kProgramName = "page";
+
+std::atomic<size_t> g_heaps_created{0};
 
 bool StopRequestedHook(void* engine) { return static_cast<ScriptEngine*>(engine)->stop_requested(); }
 
@@ -114,6 +117,7 @@ ScriptEngine::ScriptEngine(const EngineLimits& limits) : limits_(limits) {
   deadline_ = std::chrono::steady_clock::now() + limits_.timeout;
   ctx_ = duk_create_heap(Alloc, Realloc, Free, this, Fatal);
   if (ctx_ == nullptr) throw std::runtime_error("cannot create the script engine (out of memory)");
+  g_heaps_created.fetch_add(1, std::memory_order_relaxed);
   try {
     bridge_ = std::make_unique<DispatchBridge>(ctx_, StopRequestedHook, this);
   } catch (...) {
@@ -148,6 +152,73 @@ ScriptEngine::~ScriptEngine() {
   duk_destroy_heap(ctx_);
   ctx_ = nullptr;
   bridge_.reset();
+  quill_duk_baseline_free(baseline_);
+}
+
+// --- The thread's pool ---------------------------------------------------------
+//
+// Creating a heap builds the engine's built-in objects, and destroying one
+// walks it: about half of what a small page costs. So each thread keeps the
+// heap of its last page, when that page left it as good as new.
+
+namespace {
+
+// Pages a heap runs before it is replaced all the same, so that nothing a
+// page leaves behind unseen (interned texts, grown tables) adds up for long.
+constexpr int kPagesPerHeap = 1000;
+// A heap still bigger than this after its page's cleanup is not kept.
+constexpr size_t kMaxKeptHeapBytes = 4u << 20;
+
+}  // namespace
+
+struct IdleEngine {
+  std::unique_ptr<ScriptEngine> engine;
+  ~IdleEngine() {
+    // The thread is exiting: its chunk cache may be gone already.
+    if (engine) engine->arena_.DoNotCacheChunks();
+  }
+};
+
+namespace {
+thread_local IdleEngine t_idle;
+}  // namespace
+
+size_t ScriptEngine::HeapsCreated() { return g_heaps_created.load(std::memory_order_relaxed); }
+
+std::unique_ptr<ScriptEngine> ScriptEngine::Acquire(const EngineLimits& limits) {
+  std::unique_ptr<ScriptEngine> engine = std::move(t_idle.engine);
+  if (engine) {
+    engine->limits_ = limits;
+    return engine;
+  }
+  engine = std::make_unique<ScriptEngine>(limits);
+  engine->baseline_ = quill_duk_baseline_take(engine->ctx_);  // null: used once only
+  return engine;
+}
+
+void ScriptEngine::Recycle(std::unique_ptr<ScriptEngine> engine) {
+  if (!engine) return;
+  if (t_idle.engine || !engine->ResetForNextPage()) return;  // destroyed here
+  t_idle.engine = std::move(engine);
+}
+
+bool ScriptEngine::ResetForNextPage() {
+  output_ = nullptr;
+  if (baseline_ == nullptr || !last_run_clean_ || running_ || ++pages_run_ >= kPagesPerHeap) return false;
+  last_run_clean_ = false;
+  if (!quill_duk_baseline_intact(ctx_, baseline_)) return false;
+  if (bridge_->LiveReferences() != 0) {
+    // Held in a cycle: the collector's second pass frees what the first
+    // one finalized.
+    duk_gc(ctx_, 0);
+    duk_gc(ctx_, 0);
+    if (bridge_->LiveReferences() != 0 || !quill_duk_baseline_intact(ctx_, baseline_)) return false;
+  }
+  if (heap_bytes_ > kMaxKeptHeapBytes) return false;
+  stop_requested_ = false;
+  timed_out_ = false;
+  last_throw_line_ = 0;
+  return true;
 }
 
 void ScriptEngine::DefineObject(const char* name, IDispatch* object) {
@@ -343,6 +414,7 @@ ScriptOutcome ScriptEngine::Run(const CompiledPage& page, ProgramCode* code) {
     outcome.kind = ScriptOutcome::Kind::kStopped;
   }
   duk_pop(ctx_);
+  last_run_clean_ = outcome.kind == ScriptOutcome::Kind::kCompleted || outcome.kind == ScriptOutcome::Kind::kStopped;
   return outcome;
 }
 

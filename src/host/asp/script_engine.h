@@ -1,4 +1,4 @@
-// ScriptEngine: one Duktape heap, for one request.
+// ScriptEngine: one Duktape heap, for one request at a time.
 //
 // The engine runs a compiled page with a deadline: the executor asks the
 // engine every few hundred thousand instructions whether to go on, and a
@@ -19,6 +19,8 @@
 #include "host/asp/dispatch_bridge.h"
 #include "host/asp/page_parser.h"
 #include "host/asp/script_arena.h"
+
+struct quill_duk_baseline;
 
 namespace quill::asp {
 
@@ -84,6 +86,19 @@ class ScriptEngine {
   ScriptEngine(const ScriptEngine&) = delete;
   ScriptEngine& operator=(const ScriptEngine&) = delete;
 
+  // The engine for one page on this thread: the heap the thread's previous
+  // page left as good as new, else a new one. Raises as the constructor.
+  static std::unique_ptr<ScriptEngine> Acquire(const EngineLimits& limits);
+  // Takes back an engine from Acquire once its page is done. The heap is
+  // kept for the thread's next page only when the page completed or was
+  // stopped, the globals it added are gone again, nothing else reachable
+  // from the global object was changed (built-ins, their functions, the
+  // host's globals) and script holds no automation reference any more.
+  // Otherwise it is destroyed. Either way, script holds nothing on return.
+  static void Recycle(std::unique_ptr<ScriptEngine> engine);
+  // Heaps created so far in this process.
+  static size_t HeapsCreated();
+
   duk_context* context() const { return ctx_; }
   DispatchBridge& bridge() { return *bridge_; }
 
@@ -118,6 +133,8 @@ class ScriptEngine {
   static duk_ret_t WriteNative(duk_context* ctx);
   static duk_ret_t ThrowHook(duk_context* ctx);
   int WriteValue(duk_idx_t index);
+  // Readies a heap for another page; false when it is not fit for one.
+  bool ResetForNextPage();
 
   EngineLimits limits_;
   ScriptArena arena_;  // outlives the heap, which frees into it
@@ -130,6 +147,28 @@ class ScriptEngine {
   bool timed_out_ = false;
   int last_throw_line_ = 0;  // program line of the latest throw of a non-Error
   size_t heap_bytes_ = 0;
+  // Set by Acquire: the heap's state when new, and the pages it has run.
+  quill_duk_baseline* baseline_ = nullptr;
+  int pages_run_ = 0;
+  bool last_run_clean_ = false;  // the latest Run completed or was stopped
+
+  friend struct IdleEngine;
+};
+
+// An engine of this thread's pool (ScriptEngine::Acquire) for one page,
+// given back when the scope ends.
+class PooledEngine {
+ public:
+  explicit PooledEngine(const EngineLimits& limits) : engine_(ScriptEngine::Acquire(limits)) {}
+  ~PooledEngine() { ScriptEngine::Recycle(std::move(engine_)); }
+  PooledEngine(const PooledEngine&) = delete;
+  PooledEngine& operator=(const PooledEngine&) = delete;
+
+  ScriptEngine& operator*() const { return *engine_; }
+  ScriptEngine* operator->() const { return engine_.get(); }
+
+ private:
+  std::unique_ptr<ScriptEngine> engine_;
 };
 
 }  // namespace quill::asp

@@ -6,6 +6,7 @@
 
 #include "host/asp/automation_object.h"
 #include "host/asp/page_runner.h"
+#include "host/asp/script_engine.h"
 #include "support/asp_test_component.h"
 
 namespace quill::asp {
@@ -149,6 +150,58 @@ TEST_F(RunnerTest, APageThatRunsOutOfTimeStillEndsItsComponents) {
   const test::ComponentCounts after = test::TestComponentCounts();
   EXPECT_EQ(after.ended - before.ended, 1);
   EXPECT_EQ(after.live, 0);
+}
+
+// A thread's next page runs in the heap of its last one: it must find none
+// of that page's globals, every built-in as new, and no component alive.
+TEST_F(RunnerTest, EachPageFindsTheEngineAsNew) {
+  site_.Write("globals.asp",
+              "<% var kept = 1; function helper() {} this.added = 2;"
+              "   var c = Server.CreateObject('QuillAspTest.Component');"
+              "   var cycle = {c: c}; cycle.self = cycle; (function () { var o = {c: c}; o.o = o; })(); %>set");
+  site_.Write("after.asp", "<%= typeof kept + typeof helper + typeof added + typeof c + typeof cycle %>");
+  const char* check =
+      "<%= [typeof [].extra, ' a '.trim(), typeof Math.max, typeof escape, Object.isExtensible(Object.prototype),"
+      "     Object.getPrototypeOf(Array.prototype) === Object.prototype, Array.prototype.length,"
+      "     typeof JSON.stringify.cache, typeof Duktape.errCreate, typeof ({}).x, typeof Response].join() %>";
+  const std::string pristine = "undefined,a,function,function,true,true,0,undefined,undefined,undefined,function";
+  site_.Write("check.asp", check);
+  EXPECT_EQ(Render("/globals.asp").response.body, "set");
+  EXPECT_EQ(test::TestComponentCounts().live, 0);
+  const size_t heaps = ScriptEngine::HeapsCreated();
+  EXPECT_EQ(Render("/after.asp").response.body, "undefinedundefinedundefinedundefinedundefined");
+  EXPECT_EQ(Render("/globals.asp").response.body, "set");
+  EXPECT_EQ(test::TestComponentCounts().live, 0);
+  EXPECT_EQ(Render("/check.asp").response.body, pristine);
+  EXPECT_EQ(ScriptEngine::HeapsCreated(), heaps) << "the heap was not reused";
+
+  const char* changes[] = {
+      "Array.prototype.extra = 3;",
+      "String.prototype.trim = function () { return 'changed'; };",
+      "Math.max = null;",
+      "delete escape;",
+      "escape = 5;",
+      "Object.freeze(Object.prototype);",
+      "Object.setPrototypeOf(Array.prototype, null);",
+      "Array.prototype.push(5);",
+      "JSON.stringify.cache = {};",
+      "Duktape.errCreate = function (e) { return e; };",
+      "Object.defineProperty(Object.prototype, 'x', {get: function () { return 1; }});",
+      "Object.defineProperty(this, 'Math', {value: 1});",
+  };
+  for (const char* change : changes) {
+    site_.Write("change.asp", std::string("<% ") + change + " %>done");
+    EXPECT_EQ(Render("/change.asp").response.body, "done") << change;
+    EXPECT_EQ(Render("/check.asp").response.body, pristine) << change;
+  }
+  // A page that stopped or failed leaves the engine as new too.
+  site_.Write("end.asp", "<% var late = 1; Response.End(); %>");
+  site_.Write("fail.asp", "<% var late = 1; throw new Error('no'); %>");
+  site_.Write("late.asp", "<%= typeof late %>");
+  Render("/end.asp");
+  EXPECT_EQ(Render("/late.asp").response.body, "undefined");
+  Render("/fail.asp");
+  EXPECT_EQ(Render("/late.asp").response.body, "undefined");
 }
 
 }  // namespace
