@@ -178,11 +178,18 @@ static int quill__walk_tval(quill__walk *w, duk_tval *tv) {
 }
 
 /* Every object reachable from the global object through properties (data,
- * accessors, array parts, internal ones) and prototypes. */
+ * accessors, array parts, internal ones) and prototypes, except through the
+ * global stash: it is the host's own, out of script's reach, and the host
+ * changes what it holds between pages. */
 static int quill__walk_from_global(duk_hthread *thr, quill__walk *w) {
 	duk_heap *heap = thr->heap;
 	size_t next;
-	if (quill__walk_add(w, thr->builtins[DUK_BIDX_GLOBAL]) < 0) {
+	duk_hobject *stash;
+	duk_push_global_stash((duk_context *) thr);
+	stash = duk_get_hobject(thr, -1);
+	duk_pop((duk_context *) thr);
+	if ((stash != NULL && quill__set_add(&w->seen, stash) < 0) ||
+	    quill__walk_add(w, thr->builtins[DUK_BIDX_GLOBAL]) < 0) {
 		return -1;
 	}
 	for (next = 0; next < w->count; next++) {

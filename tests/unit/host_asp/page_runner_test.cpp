@@ -156,7 +156,7 @@ TEST_F(RunnerTest, APageThatRunsOutOfTimeStillEndsItsComponents) {
 // of that page's globals, every built-in as new, and no component alive.
 TEST_F(RunnerTest, EachPageFindsTheEngineAsNew) {
   site_.Write("globals.asp",
-              "<% var kept = 1; function helper() {} this.added = 2;"
+              "<% var kept = 1; function helper() {} this.added = 2; Response.Cookies('k') = 'v';"
               "   var c = Server.CreateObject('QuillAspTest.Component');"
               "   var cycle = {c: c}; cycle.self = cycle; (function () { var o = {c: c}; o.o = o; })(); %>set");
   site_.Write("after.asp", "<%= typeof kept + typeof helper + typeof added + typeof c + typeof cycle %>");
