@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <vector>
 
 namespace quill::asp {
@@ -40,6 +41,23 @@ struct Edit {
   std::string text;
 };
 
+// A prefix ++ or -- whose operand is being read: it ends with a call when
+// the call's ')' is met at the operator's nesting and nothing (a call, a
+// member, an index) continues the operand.
+struct Prefix {
+  size_t parens;
+  size_t brackets;
+};
+
+// The first character after `k` that is no blank (nor line break), or 0.
+char NextChar(std::string_view code, size_t k) {
+  while (k < code.size() && std::isspace(static_cast<unsigned char>(code[k]))) ++k;
+  return k < code.size() ? code[k] : '\0';
+}
+
+// True when `c` continues a member expression: a call, a member, an index.
+bool Continues(char c) { return c == '(' || c == '.' || c == '['; }
+
 // True when an assignment operator (=, +=, ...) or a postfix ++ or --
 // (on the same line) starts at `k`, after blanks.
 bool AssignmentFollows(std::string_view code, size_t k) {
@@ -69,15 +87,39 @@ std::string RewriteCallAssignments(std::string_view code) {
   Token before_prev = Token::kNone;
   size_t prev_dot = 0;     // position of the latest '.'
   std::string prev_word;
+  bool newline = false;    // a line break since the latest token
+  size_t brackets = 0;     // '[' open now
+  std::optional<Prefix> prefix;
   auto note = [&](Token t) {
     before_prev = prev;
     prev = t;
+    newline = false;
+  };
+  // Ends the prefix operand on a token that cannot continue it.
+  auto operand = [&](bool continues) {
+    if (prefix && !continues && opens.size() == prefix->parens && brackets == prefix->brackets) prefix.reset();
+  };
+  // Rewrites the call whose '(' is `open` and whose ')' is at `close`.
+  auto put = [&](const Open& open, size_t close) {
+    size_t j = open.pos + 1;
+    while (j < close && std::isspace(static_cast<unsigned char>(code[j]))) ++j;
+    const bool empty = j == close;  // no arguments (comments between the parentheses count as some)
+    std::string head = "[";
+    head += kPutFunction;
+    head += "(\"" + open.member + "\"" + (empty ? "" : ", ");
+    if (!open.member.empty()) {
+      edits.push_back({open.member_dot, open.pos + 1, head});
+    } else {
+      edits.push_back({open.pos, open.pos + 1, head});
+    }
+    edits.push_back({close, close + 1, ")]"});
   };
   const size_t n = code.size();
   size_t i = 0;
   while (i < n) {
     const char c = code[i];
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
+      newline = newline || c == '\n';
       ++i;
       continue;
     }
@@ -91,6 +133,7 @@ std::string RewriteCallAssignments(std::string_view code) {
       continue;
     }
     if (c == '"' || c == '\'') {
+      operand(false);
       ++i;
       while (i < n && code[i] != c && code[i] != '\n') i += code[i] == '\\' ? 2 : 1;
       ++i;
@@ -99,6 +142,7 @@ std::string RewriteCallAssignments(std::string_view code) {
     }
     if (c == '/') {
       const bool divide = prev == Token::kIdent || prev == Token::kNumber || prev == Token::kClose;
+      operand(false);
       if (!divide) {  // a regular expression literal
         ++i;
         bool in_class = false;
@@ -126,14 +170,17 @@ std::string RewriteCallAssignments(std::string_view code) {
       while (i < n && IsIdentChar(code[i])) ++i;
       const std::string_view word = code.substr(start, i - start);
       if (std::isdigit(static_cast<unsigned char>(c))) {
+        operand(false);
         note(Token::kNumber);
       } else {
+        operand(!IsKeyword(word));
         note(IsKeyword(word) ? Token::kKeyword : Token::kIdent);
         prev_word = std::string(word);
       }
       continue;
     }
     if (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(code[i + 1]))) {
+      operand(false);
       ++i;
       while (i < n && IsIdentChar(code[i])) ++i;
       note(Token::kNumber);
@@ -160,20 +207,12 @@ std::string RewriteCallAssignments(std::string_view code) {
       if (!opens.empty()) {
         const Open open = std::move(opens.back());
         opens.pop_back();
-        const bool assigned = AssignmentFollows(code, i + 1);
-        if (assigned && open.call) {
-          size_t j = open.pos + 1;
-          while (j < i && std::isspace(static_cast<unsigned char>(code[j]))) ++j;
-          const bool empty = j == i;  // no arguments (comments between the parentheses count as some)
-          std::string head = "[";
-          head += kPutFunction;
-          head += "(\"" + open.member + "\"" + (empty ? "" : ", ");
-          if (!open.member.empty()) {
-            edits.push_back({open.member_dot, open.pos + 1, head});
-          } else {
-            edits.push_back({open.pos, open.pos + 1, head});
-          }
-          edits.push_back({i, i + 1, ")]"});
+        if (prefix && (opens.size() < prefix->parens || brackets != prefix->brackets)) prefix.reset();
+        if (open.call && AssignmentFollows(code, i + 1)) {
+          put(open, i);
+        } else if (open.call && prefix && opens.size() == prefix->parens && !Continues(NextChar(code, i + 1))) {
+          put(open, i);  // ++X(a): the prefix's operand ends with this call
+          prefix.reset();
         }
       }
       ++i;
@@ -181,10 +220,27 @@ std::string RewriteCallAssignments(std::string_view code) {
       continue;
     }
     if (c == ']') {
+      if (brackets > 0) --brackets;
+      if (prefix && brackets < prefix->brackets) prefix.reset();
       ++i;
       note(Token::kClose);
       continue;
     }
+    if (c == '[') {
+      ++brackets;
+      ++i;
+      note(Token::kPunct);
+      continue;
+    }
+    if ((c == '+' || c == '-') && i + 1 < n && code[i + 1] == c) {
+      const bool postfix = !newline && (prev == Token::kIdent || prev == Token::kNumber || prev == Token::kClose);
+      operand(false);
+      if (!postfix) prefix = Prefix{opens.size(), brackets};
+      i += 2;
+      note(Token::kPunct);
+      continue;
+    }
+    operand(false);
     ++i;
     note(Token::kPunct);
   }

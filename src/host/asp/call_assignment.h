@@ -1,5 +1,6 @@
 // Assignment to a call: `Session("user") = name`, `Response.Cookies("a")("k") = v`,
-// and the compound forms (`Application("n") += 1`, `Session("n")++`).
+// and the compound forms (`Application("n") += 1`, `Session("n")++`,
+// `++Session("n")`).
 //
 // Classic pages assign to the result of a call; to their host that is a
 // property put with the call's arguments on the called object. ECMAScript

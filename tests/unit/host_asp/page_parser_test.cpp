@@ -118,10 +118,13 @@ TEST(PageBlocks, AssignmentToACallBecomesAPropertyPut) {
   EXPECT_EQ(RewriteCallAssignments("o.Item(f(1), 2)\n = x; o.Count()++"),
             "o[__quill_put(\"Item\", f(1), 2)]\n = x; o[__quill_put(\"Count\")]++");
   EXPECT_EQ(RewriteCallAssignments("Application(\"n\")--"), "Application[__quill_put(\"\", \"n\")]--");
+  EXPECT_EQ(RewriteCallAssignments("x = ++Session(\"n\") * 2; --a.b(c(1))[0].Item(k)\n++Count()"),
+            "x = ++Session[__quill_put(\"\", \"n\")] * 2; --a.b(c(1))[0][__quill_put(\"Item\", k)]\n++Count[__quill_put(\"\")]");
   // Comparisons, arrows, parentheses, keywords, strings, comments and
   // regular expressions stay as they are.
   for (const char* same : {"if (a(1) == 2) x = 1", "var f = (a) => 1", "(a) = 1", "while (x) = 1",
-                           "s = 'f(1) = 2' // g(1) = 2", "/* h(1) = 2 */ r = /\\)(a) = /", "f(1)\n--y"}) {
+                           "s = 'f(1) = 2' // g(1) = 2", "/* h(1) = 2 */ r = /\\)(a) = /", "f(1)\n--y",
+                           "++a.f(1).b", "++a[f(1)]", "(++x)(1)", "++x; f(1)", "-- g(1)(2).c"}) {
     EXPECT_EQ(RewriteCallAssignments(same), same);
   }
   // On anything but an automation object it is the error the language

@@ -56,7 +56,7 @@ class SessionTest : public quill::test::SiteTest {
     site_.Write("count.asp",
                 "<% Application.Lock(); var n = Application(\"count\") || 0;\n"
                 "for (var i = 0; i < 2000; i++) {}\n"
-                "Application(\"count\") = n + 1; Application.Unlock(); %><%= Application(\"count\") %>");
+                "Application(\"count\") = n; ++Application(\"count\"); Application.Unlock(); %><%= Application(\"count\") %>");
     site_.Write("hold-lock.asp", "<% Application.Lock(); Application(\"held\") = 1; %>");
     site_.Write("slow.asp",
                 "<% var t = new Date().getTime(); while (new Date().getTime() - t < 500) {} Session(\"slow\") = 1; %>ok");
