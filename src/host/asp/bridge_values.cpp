@@ -233,7 +233,9 @@ void PushValue(duk_context* ctx, DispatchBridge* b, const VARIANT* v) noexcept;
 
 // Where a BSTR result is encoded before the engine copies it into a string
 // of its own: one per thread, reused, so a string costs one pass over the
-// text and one copy. It is held only up to kKeptScratchBytes between uses.
+// text and one copy (a fixed buffer would need the exact length first, a
+// second pass, and is zero-filled). Room for more than kKeptScratchBytes
+// is given back at the next smaller use.
 struct EncodeScratch {
   char* data = nullptr;
   size_t capacity = 0;
