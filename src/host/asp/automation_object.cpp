@@ -2,6 +2,7 @@
 // and the value enumerator.
 #include "host/asp/automation_object.h"
 
+#include <algorithm>
 #include <cctype>
 #include <new>
 
@@ -91,6 +92,15 @@ bool VariantToUtf8(const VARIANT& value, std::string* out) {
   if ((value.vt & VT_ARRAY) != 0) {
     return ArrayToUtf8((value.vt & VT_BYREF) != 0 ? *value.pparray : value.parray, out);
   }
+  // Text and nothing, the common arguments, are read where they are.
+  if (value.vt == VT_BSTR) {
+    *out = BstrToUtf8(value.bstrVal);
+    return true;
+  }
+  if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
+    out->clear();
+    return true;
+  }
   olert::ScopedVariant plain;
   if (FAILED(VariantCopyInd(plain.get(), &value))) return false;
   if (plain.vt() == VT_EMPTY || plain.vt() == VT_NULL) {
@@ -173,16 +183,29 @@ Arguments::Arguments(const DISPPARAMS* params) {
       has_put_ = true;
     }
   }
+  positional_.reserve(params->cArgs - std::min(named, params->cArgs));
   for (UINT i = params->cArgs; i > named; --i) {
+    const VARIANT& given = params->rgvarg[i - 1];
+    if (given.vt == VT_BSTR) {
+      // Only read, and the caller's for the whole call: no copy.
+      positional_.push_back(&given);
+      continue;
+    }
     olert::ScopedVariant copy;
-    VariantCopyInd(copy.get(), &params->rgvarg[i - 1]);
-    positional_.push_back(std::move(copy));
+    VariantCopyInd(copy.get(), &given);
+    copies_.push_back(std::move(copy));
+    positional_.push_back(nullptr);
+  }
+  // Pointers into copies_ only once it no longer grows.
+  size_t next = 0;
+  for (const VARIANT*& p : positional_) {
+    if (p == nullptr) p = copies_[next++].get();
   }
 }
 
 bool Arguments::Missing(size_t i) const {
   if (i >= positional_.size()) return true;
-  return positional_[i].vt() == VT_ERROR && positional_[i]->scode == DISP_E_PARAMNOTFOUND;
+  return positional_[i]->vt == VT_ERROR && positional_[i]->scode == DISP_E_PARAMNOTFOUND;
 }
 
 std::string Arguments::Text(size_t i, std::string_view member) const {
@@ -204,7 +227,7 @@ int32_t Arguments::Int(size_t i, std::string_view member) const {
                           std::string(member) + ": argument " + std::to_string(i + 1) + " is missing");
   }
   olert::ScopedVariant number;
-  const HRESULT hr = VariantChangeType(number.get(), positional_[i].get(), 0, VT_I4);
+  const HRESULT hr = VariantChangeType(number.get(), positional_[i], 0, VT_I4);
   if (FAILED(hr)) {
     throw AutomationError(hr, std::string(member) + ": argument " + std::to_string(i + 1) +
                                   " is not a whole number in range");
@@ -272,6 +295,14 @@ HRESULT AutomationObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
     // passes none at all; an initialised one is cleared by the setters.
     Call(id, flags, args, result);
     return S_OK;
+  } catch (...) {
+    return CurrentFailure(excep);
+  }
+}
+
+HRESULT AutomationObject::CurrentFailure(EXCEPINFO* excep) noexcept {
+  try {
+    throw;
   } catch (const AutomationError& e) {
     // A member that does not take the form of access asked for answers as
     // such, without exception information.

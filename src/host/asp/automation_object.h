@@ -61,7 +61,10 @@ class Arguments {
   int32_t Int(size_t i, std::string_view member) const;
 
  private:
-  std::vector<olert::ScopedVariant> positional_;  // dereferenced copies
+  // The arguments as read: a text argument is the caller's own VARIANT,
+  // any other a dereferenced copy in copies_.
+  std::vector<const VARIANT*> positional_;
+  std::vector<olert::ScopedVariant> copies_;
   olert::ScopedVariant put_;
   bool has_put_ = false;
 };
@@ -138,6 +141,11 @@ class AutomationObject : public olert::RefCounted<IDispatch> {
   // An interface other than IUnknown and IDispatch that the object answers
   // QueryInterface for with itself, or false.
   virtual bool AlsoImplements(REFIID) const { return false; }
+
+  // What Invoke answers for the exception being handled, with *excep
+  // filled as Invoke fills it: for members reached other than through
+  // Invoke. Call only from a catch block.
+  static HRESULT CurrentFailure(EXCEPINFO* excep) noexcept;
 
   // Raises AutomationError(DISP_E_MEMBERNOTFOUND) unless `flags` ask for a
   // read (get or method call): read-only members call it first.

@@ -115,6 +115,19 @@ HRESULT CallMember(IDispatch* object, DISPID dispid, WORD flags, DISPPARAMS& par
   return hr;
 }
 
+HRESULT CallWriteText(IQuillTextWriter* writer, std::string_view utf8, std::string_view name,
+                      CallFailure* failure) {
+  EXCEPINFO excep{};
+  SetErrorInfo(0, nullptr);
+  const HRESULT hr = writer->WriteText(utf8, &excep);
+  if (FAILED(hr)) {
+    *failure = DescribeFailure(hr, excep, name);
+  } else {
+    olert::ClearExcepInfo(excep);
+  }
+  return hr;
+}
+
 }  // namespace bridge
 
 // ---------------------------------------------------------------------------

@@ -23,6 +23,7 @@
 
 #include "duktape.h"
 #include "host/asp/dispatch_bridge.h"
+#include "host/asp/text_writer.h"
 #include "platform/olert/automation.h"
 
 namespace quill::asp {
@@ -49,6 +50,9 @@ struct DispatchBridge::Ref {
   bool self_resolved = false;
   DISPID self_id = DISPID_VALUE;
   int store = -1;  // answers IID_IQuillValueStore: 1, not: 0, not asked yet: -1
+  // The object's IQuillTextWriter (the host's Response), asked for once.
+  olert::ComPtr<IQuillTextWriter> text_writer;
+  bool text_writer_asked = false;
 };
 
 namespace bridge {
@@ -127,6 +131,10 @@ struct CallFailure {
 // member `name` in a standard description. Answers the HRESULT.
 HRESULT CallMember(IDispatch* object, DISPID dispid, WORD flags, DISPPARAMS& params, VARIANT* result,
                    std::string_view name, CallFailure* failure);
+
+// Response.Write of one text through `writer`, failing as CallMember does.
+HRESULT CallWriteText(IQuillTextWriter* writer, std::string_view utf8, std::string_view name,
+                      CallFailure* failure);
 
 // A native function and its argument count, as the installation lists them.
 struct NativeMethod {

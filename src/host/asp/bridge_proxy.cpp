@@ -88,6 +88,36 @@ bool PackValue(duk_context* ctx, duk_idx_t index, olert::ScopedVariant* out) {
   return true;
 }
 
+// The object's IQuillTextWriter when `name` is its Write, else null.
+IQuillTextWriter* TextWriterFor(DispatchBridge::Ref& ref, std::string_view name) {
+  if (name.size() != 5 || !SameNoCase(name, "write")) return nullptr;
+  if (!ref.text_writer_asked) {
+    ref.text_writer = ref.object.Query<IQuillTextWriter>(IID_IQuillTextWriter);
+    ref.text_writer_asked = true;
+  }
+  return ref.text_writer.get();
+}
+
+// Response.Write(text) of the host's own Response: the engine's bytes go
+// out as UTF-8 without a BSTR in between. Same answers as Invoke.
+int WriteText(duk_context* ctx, DispatchBridge* b, IQuillTextWriter* target, duk_idx_t index,
+              std::string_view name) {
+  const olert::ComPtr<IQuillTextWriter> writer = olert::ComPtr<IQuillTextWriter>::Retain(target);
+  duk_size_t n = 0;
+  const char* p = duk_get_lstring(ctx, index, &n);
+  std::string scratch;
+  const std::string_view text = DukAsUtf8(std::string_view(p, n), &scratch);
+  CallFailure failure;
+  const HRESULT hr = CallWriteText(writer.get(), text, name, &failure);
+  if (b->StopRequested()) quill_duk_interrupt_now(ctx);
+  if (FAILED(hr)) {
+    b->PushError(failure.number, failure.description);
+    return -1;
+  }
+  duk_push_undefined(ctx);
+  return 1;
+}
+
 // Invokes member `dispid` of object `id` with the script values at
 // [first, first + count) as arguments and, when put_index >= 0, the value
 // there as the property put's value. Leaves the result (or, on failure, an
@@ -97,9 +127,13 @@ int Invoke(duk_context* ctx, DispatchBridge* b, uint32_t id, DISPID dispid, WORD
   return Guarded(b, [&]() -> int {
     DispatchBridge::Ref* ref = ObjectOrError(b, id);
     if (ref == nullptr) return -1;
+    const bool put = put_index >= 0;
+    if (!put && count == 1 && flags == (DISPATCH_METHOD | DISPATCH_PROPERTYGET) && duk_is_string(ctx, first) &&
+        !duk_is_symbol(ctx, first)) {
+      if (IQuillTextWriter* writer = TextWriterFor(*ref, name)) return WriteText(ctx, b, writer, first, name);
+    }
     const olert::ComPtr<IDispatch> object = ref->object;  // the Ref may be dropped while arguments convert
 
-    const bool put = put_index >= 0;
     const size_t total = static_cast<size_t>(count) + (put ? 1 : 0);
     std::vector<olert::ScopedVariant> args(total);
     // rgvarg holds the put value first (it is the named argument), then the

@@ -4,7 +4,9 @@
 // three DispatchBridge members runs in engine frames (see bridge_frame.h).
 #include "host/asp/bridge_values.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -229,10 +231,50 @@ void ConvertValue(duk_context* ctx, DispatchBridge* b, duk_idx_t index, VARIANT*
 
 void PushValue(duk_context* ctx, DispatchBridge* b, const VARIANT* v) noexcept;
 
+// Where a BSTR result is encoded before the engine copies it into a string
+// of its own: one per thread, reused, so a string costs one pass over the
+// text and one copy (a fixed buffer would need the exact length first, a
+// second pass, and is zero-filled). Room for more than kKeptScratchBytes
+// is given back at the next smaller use.
+struct EncodeScratch {
+  char* data = nullptr;
+  size_t capacity = 0;
+  // Set while the engine copies from it: the collection an allocation may
+  // start runs finalizers, and those may push strings too.
+  bool busy = false;
+  int depth = 0;  // PushVariant calls in progress on the thread
+  ~EncodeScratch() { std::free(data); }
+};
+thread_local EncodeScratch t_scratch;
+constexpr size_t kKeptScratchBytes = 1u << 20;
+
+// Room for `bytes` in the scratch (its contents are not kept); null when
+// memory runs out.
+char* ScratchFor(size_t bytes) noexcept {
+  if (bytes > t_scratch.capacity || (t_scratch.capacity > kKeptScratchBytes && bytes <= kKeptScratchBytes)) {
+    std::free(t_scratch.data);
+    t_scratch.capacity = std::max(bytes, size_t{4096});
+    t_scratch.data = static_cast<char*>(std::malloc(t_scratch.capacity));
+    if (t_scratch.data == nullptr) t_scratch.capacity = 0;
+  }
+  return t_scratch.data;
+}
+
 void PushString(duk_context* ctx, BSTR text) noexcept {
   const std::u16string_view view(text != nullptr ? text : u"", SysStringLen(text));
-  const size_t n = DukEncodedLength(view);
-  char* buffer = static_cast<char*>(duk_push_fixed_buffer(ctx, n));
+  if (!t_scratch.busy) {
+    char* buffer = ScratchFor(3 * view.size());
+    if (buffer == nullptr) BRIDGE_ERROR(ctx, DUK_ERR_RANGE_ERROR, "out of memory");
+    const size_t n = DukEncode(view, buffer);
+    // The scratch belongs to the thread, not this frame: if the engine
+    // raises here nothing is lost, and `busy` is reset when the outermost
+    // PushVariant returns.
+    t_scratch.busy = true;
+    duk_push_lstring(ctx, buffer, n);
+    t_scratch.busy = false;
+    return;
+  }
+  char* buffer = static_cast<char*>(duk_push_fixed_buffer(ctx, DukEncodedLength(view)));
   DukEncode(view, buffer);
   duk_buffer_to_string(ctx, -1);
 }
@@ -421,7 +463,10 @@ bool DispatchBridge::PushVariant(const VARIANT& value) {
     bridge::PushValue(c, this, &value);
     return 1;
   };
-  return bridge::SafeRun(ctx_, body, 0, 1) == DUK_EXEC_SUCCESS;
+  ++bridge::t_scratch.depth;
+  const bool ok = bridge::SafeRun(ctx_, body, 0, 1) == DUK_EXEC_SUCCESS;
+  if (--bridge::t_scratch.depth == 0) bridge::t_scratch.busy = false;
+  return ok;
 }
 
 }  // namespace quill::asp

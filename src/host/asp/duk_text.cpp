@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/utf8.h"
 
 namespace quill::asp {
@@ -46,15 +50,23 @@ size_t DecodeOne(std::string_view bytes, size_t i, char32_t* cp) noexcept {
 }
 
 // The number of ASCII bytes from bytes[i] on. Page text is mostly ASCII and
-// whole pages pass through here, so runs are found eight bytes at a time.
+// whole pages pass through here, so runs are found sixteen bytes at a time.
 size_t AsciiRun(std::string_view bytes, size_t i) noexcept {
   size_t k = i;
+#if defined(__SSE2__)
+  while (k + 16 <= bytes.size()) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + k));
+    if (_mm_movemask_epi8(block) != 0) break;
+    k += 16;
+  }
+#else
   while (k + 8 <= bytes.size()) {
     uint64_t word;
     std::memcpy(&word, bytes.data() + k, 8);
     if ((word & 0x8080808080808080ull) != 0) break;
     k += 8;
   }
+#endif
   while (k < bytes.size() && static_cast<unsigned char>(bytes[k]) < 0x80) ++k;
   return k - i;
 }
@@ -100,19 +112,28 @@ size_t DukEncodedLength(std::u16string_view text) noexcept {
   return bytes;
 }
 
-void DukEncode(std::u16string_view text, char* out) noexcept {
-  for (const char16_t u : text) {
-    if (u < 0x80) {
-      *out++ = static_cast<char>(u);
-    } else if (u < 0x800) {
-      *out++ = static_cast<char>(0xC0 | (u >> 6));
-      *out++ = static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-      *out++ = static_cast<char>(0xE0 | (u >> 12));
-      *out++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (u & 0x3F));
+size_t DukEncode(std::u16string_view text, char* out) noexcept {
+  char* const start = out;
+  const char16_t* p = text.data();
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    // ASCII, byte for byte, in blocks; then the run of other units.
+    const size_t run = core::NarrowAscii(p + i, n - i, out);
+    i += run;
+    out += run;
+    for (; i < n && p[i] >= 0x80; ++i) {
+      const char16_t u = p[i];
+      if (u < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (u >> 6));
+        *out++ = static_cast<char>(0x80 | (u & 0x3F));
+      } else {
+        *out++ = static_cast<char>(0xE0 | (u >> 12));
+        *out++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (u & 0x3F));
+      }
     }
   }
+  return static_cast<size_t>(out - start);
 }
 
 std::u16string DukToUtf16(std::string_view bytes) {
@@ -127,17 +148,21 @@ std::string Utf16ToDuk(std::u16string_view text) {
   return out;
 }
 
+std::string_view DukAsUtf8(std::string_view bytes, std::string* scratch) {
+  // Plain ASCII, by far the common case, needs no conversion; otherwise
+  // the ASCII prefix is kept as it is (no sequence spans an ASCII byte, so
+  // the rest converts on its own to the same text).
+  const size_t ascii = AsciiRun(bytes, 0);
+  if (ascii == bytes.size()) return bytes;
+  scratch->assign(bytes.data(), ascii);
+  scratch->append(Utf16ToUtf8(DukToUtf16(bytes.substr(ascii))));
+  return *scratch;
+}
+
 std::string DukToUtf8(std::string_view bytes) {
-  // Plain ASCII, by far the common case, needs no conversion.
-  bool ascii = true;
-  for (const char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      ascii = false;
-      break;
-    }
-  }
-  if (ascii) return std::string(bytes);
-  return Utf16ToUtf8(DukToUtf16(bytes));
+  std::string out;
+  if (DukAsUtf8(bytes, &out).data() != out.data()) out.assign(bytes);
+  return out;
 }
 
 std::string Utf8ToDuk(std::string_view text) {

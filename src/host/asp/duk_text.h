@@ -21,6 +21,9 @@ std::u16string DukToUtf16(std::string_view bytes);
 std::string Utf16ToDuk(std::u16string_view text);
 // Engine bytes to standard UTF-8 (pairs joined, lone surrogates U+FFFD).
 std::string DukToUtf8(std::string_view bytes);
+// The same text without a copy when it needs no conversion (ASCII): either
+// `bytes` itself or the conversion, made in *scratch.
+std::string_view DukAsUtf8(std::string_view bytes, std::string* scratch);
 // Standard UTF-8 (invalid bytes U+FFFD) to engine bytes.
 std::string Utf8ToDuk(std::string_view text);
 
@@ -30,9 +33,12 @@ std::string Utf8ToDuk(std::string_view text);
 size_t DukDecodedLength(std::string_view bytes) noexcept;
 // REQUIRES: `out` has room for DukDecodedLength(bytes) code units.
 void DukDecode(std::string_view bytes, char16_t* out) noexcept;
-// Number of bytes Utf16ToDuk gives for `text`.
+// Number of bytes Utf16ToDuk gives for `text`; never more than three per
+// code unit.
 size_t DukEncodedLength(std::u16string_view text) noexcept;
-// REQUIRES: `out` has room for DukEncodedLength(text) bytes.
-void DukEncode(std::u16string_view text, char* out) noexcept;
+// Encodes in one pass; answers the number of bytes written.
+// REQUIRES: `out` has room for DukEncodedLength(text) bytes (3 * text.size()
+// always suffices).
+size_t DukEncode(std::u16string_view text, char* out) noexcept;
 
 }  // namespace quill::asp

@@ -9,6 +9,7 @@
 #include "host/asp/form_data.h"
 #include "host/asp/module_census.h"
 #include "host/asp/request_extras.h"
+#include "host/asp/text_writer.h"
 
 namespace quill::asp {
 
@@ -320,9 +321,31 @@ bool IsTokenChar(char c) {
   return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
-class ResponseObject final : public AutomationObject {
+class ResponseObject final : public AutomationObject, public IQuillTextWriter {
  public:
   explicit ResponseObject(PageEnvironment& env) : env_(env) {}
+
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object != nullptr && riid == IID_IQuillTextWriter) {
+      *object = static_cast<IQuillTextWriter*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return AutomationObject::QueryInterface(riid, object);
+  }
+  ULONG AddRef() override { return AutomationObject::AddRef(); }
+  ULONG Release() override { return AutomationObject::Release(); }
+
+  // Write with one text argument (case 1 below), reached without a BSTR.
+  HRESULT WriteText(std::string_view utf8, EXCEPINFO* excep) override {
+    try {
+      if (env_.ended) return S_OK;
+      Append(utf8);
+      return S_OK;
+    } catch (...) {
+      return CurrentFailure(excep);
+    }
+  }
 
  protected:
   std::span<const Member> Members() const override {

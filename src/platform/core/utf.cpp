@@ -3,10 +3,11 @@
 // Decoding accepts exactly the well-formed sequences (no overlong forms, no
 // encoded surrogates, nothing above U+10FFFF); anything else costs one
 // U+FFFD per byte, so a stray byte never swallows the characters after it.
-// Pages are mostly ASCII, so runs of ASCII are widened sixteen bytes at a
-// time.
+// Pages are mostly ASCII, so runs of ASCII are widened and narrowed sixteen
+// units at a time.
 #include "platform/core/utf.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -44,24 +45,6 @@ size_t SequenceLength(std::string_view s, size_t i, char32_t* cp) {
   if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
   *cp = v;
   return n;
-}
-
-void Append(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // Length of the prefix of p[0..n) that is whole 16-byte blocks of ASCII.
@@ -177,33 +160,78 @@ std::u16string Utf8ToUtf16(std::string_view text) {
   return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  // Page text is mostly ASCII: narrow runs of it without the per-character
-  // append (a page's whole output passes through here on Response.Write).
+size_t NarrowAscii(const char16_t* text, size_t n, char* dest) {
   size_t i = 0;
-  while (i < text.size()) {
-    size_t run = i;
-    while (run < text.size() && text[run] < 0x80) ++run;
-    if (run > i) {
-      const size_t at = out.size();
-      out.resize(at + (run - i));
-      for (size_t k = i; k < run; ++k) out[at + (k - i)] = static_cast<char>(text[k]);
-      i = run;
-      if (i == text.size()) break;
-    }
+#if defined(__SSE2__)
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  while (i + 16 <= n) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8));
+    const __m128i over = _mm_and_si128(_mm_or_si128(a, b), high);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(over, zero)) != 0xFFFF) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + i), _mm_packus_epi16(a, b));
+    i += 16;
+  }
+#else
+  while (i + 8 <= n) {
+    uint64_t a, b;
+    std::memcpy(&a, text + i, 8);
+    std::memcpy(&b, text + i + 4, 8);
+    if (((a | b) & 0xFF80FF80FF80FF80ull) != 0) break;
+    for (size_t k = 0; k < 8; ++k) dest[i + k] = static_cast<char>(text[i + k]);
+    i += 8;
+  }
+#endif
+  while (i < n && text[i] < 0x80) {
+    dest[i] = static_cast<char>(text[i]);
+    ++i;
+  }
+  return i;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  // Every unit gives at least one byte, so the output is sized for that
+  // once and grows only for characters that need more. A page's whole
+  // output passes through here, and is mostly ASCII.
+  const size_t size = text.size();
+  std::string out(size, '\0');
+  size_t o = 0;
+  size_t i = 0;
+  while (i < size) {
+    const size_t run = NarrowAscii(text.data() + i, size - i, out.data() + o);
+    i += run;
+    o += run;
+    if (i == size) break;
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    size_t used = 1;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
+      used = 2;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
     }
-    Append(out, c);
-    ++i;
+    i += used;
+    const size_t bytes = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    const size_t need = o + bytes + (size - i);
+    if (need > out.size()) out.resize(std::max(need, out.size() + out.size() / 2));
+    char* d = out.data() + o;
+    if (bytes == 2) {
+      d[0] = static_cast<char>(0xC0 | (c >> 6));
+      d[1] = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (bytes == 3) {
+      d[0] = static_cast<char>(0xE0 | (c >> 12));
+      d[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      d[2] = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      d[0] = static_cast<char>(0xF0 | (c >> 18));
+      d[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      d[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      d[3] = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    o += bytes;
   }
+  out.resize(o);
   return out;
 }
 

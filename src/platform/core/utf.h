@@ -35,6 +35,11 @@ size_t Utf16Length(std::string_view text);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// Copies the leading ASCII units of text[0..n) into `dest` as bytes, up to
+// the first unit above U+007F; answers how many. Every conversion out of
+// UTF-16 (here and the engine's own encoding) starts its runs with it.
+size_t NarrowAscii(const char16_t* text, size_t n, char* dest);
+
 }  // namespace quill::core
 
 #endif  // QUILL_PLATFORM_CORE_UTF_H_

@@ -113,6 +113,30 @@ TEST_F(RunnerTest, ResponsesAreCapped) {
   EXPECT_NE(r.error.find("larger than the 10000 bytes"), std::string::npos) << r.error;
 }
 
+TEST_F(RunnerTest, ResponseWriteOfScriptTextIsExactAndFailsAsAnyCall) {
+  site_.Write("text.asp",
+              "<% function tryit(f) { try { f(); return 'ok'; }"
+              "   catch (e) { return (e.number >>> 0).toString(16) + ' ' + e.message; } }\n"
+              "var s = ['caf\\u00e9 \\u20ac', '\\uD83D\\uDE00', 'a\\uD800b', '\\uDC00', '', 'x\\uDBFF\\uDFFFy'];\n"
+              "for (var i = 0; i < s.length; i++) { Response.Write(s[i]); Response.Write('|'); }\n"
+              "Response.write('a'); Response.WRITE(12); Response.Write(null); Response.Write(['b', 'c']);"
+              " Response.Write('two', 'args');\n"
+              "var errors = [tryit(function () { Response.Write(); }), tryit(function () { Response.Write(Symbol()); }),"
+              "  tryit(function () { Response.Write(new Array(3000).join('z')); })];\n"
+              "Response.Write('|' + errors.join('|') + '|'); Response.Buffer = false; Response.Write(s[0]);\n"
+              "try { Response.End(); } finally { Response.Write('after the end'); } %>");
+  HostOptions options;
+  options.max_response_bytes = 2000;
+  const RenderResult r = Render("/text.asp", {}, options);
+  EXPECT_TRUE(r.error.empty()) << r.error;
+  EXPECT_EQ(r.response.body,
+            "caf\xC3\xA9 \xE2\x82\xAC|\xF0\x9F\x98\x80|a\xEF\xBF\xBD" "b|\xEF\xBF\xBD||x\xF4\x8F\xBF\xBFy|"
+            "a12b,ctwo|8002000f Response.Write: argument 1 is missing|"
+            "0 a Symbol cannot be passed to an automation object|"
+            "8007000e the buffered response is larger than the 2000 bytes allowed;"
+            " set Response.Buffer = false to send it as it is written|caf\xC3\xA9 \xE2\x82\xAC");
+}
+
 TEST_F(RunnerTest, ComponentsGetStartAndEndAndNothingOutlivesTheRequest) {
   site_.Write("component.asp",
               "<% var c = Server.CreateObject('QuillAspTest.Component');"

@@ -1,6 +1,9 @@
 // Web encodings and the engine's string form.
 #include <gtest/gtest.h>
 
+#include <utility>
+
+#include "base/utf8.h"
 #include "host/asp/duk_text.h"
 #include "host/asp/form_data.h"
 
@@ -47,6 +50,22 @@ TEST(EngineText, SurrogatesAreEncodedOneUnitAtATime) {
   // Four-byte sequences are read too, and make the same pair.
   EXPECT_EQ(DukToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
   EXPECT_EQ(Utf8ToDuk("\xF0\x9F\x98\x80"), "\xED\xA0\xBD\xED\xB8\x80");
+  // Long ASCII runs go in blocks: a character of each width at every place
+  // of a run, and text that ends inside a block, come out the same.
+  const std::pair<std::u16string, std::u16string> odd_ones[] = {
+      {u"\u00E9", u"\u00E9"}, {u"\u20AC", u"\u20AC"}, {u"\U0001F600", u"\U0001F600"},
+      {std::u16string{0xD800}, u"\uFFFD"}, {std::u16string{0xDC00, u'x'}, u"\uFFFDx"}};
+  for (const auto& [odd, as_read] : odd_ones) {
+    for (size_t at = 0; at <= 40; at += 3) {
+      const std::u16string a(at, u'a');
+      const std::u16string b(40 - at, u'b');
+      const std::string engine = Utf16ToDuk(a + odd + b);
+      EXPECT_EQ(DukToUtf16(engine), a + odd + b);
+      const std::string utf8 = Utf16ToUtf8(a + odd + b);
+      EXPECT_EQ(Utf8ToUtf16(utf8), a + as_read + b);
+      EXPECT_EQ(DukToUtf8(engine), utf8);
+    }
+  }
 }
 
 TEST(EngineText, BrokenBytesBecomeReplacementCharacters) {
