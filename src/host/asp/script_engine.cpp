@@ -317,7 +317,8 @@ int ScriptEngine::WriteValue(duk_idx_t index) {
     if (duk_is_string(ctx_, index) && !duk_is_symbol(ctx_, index)) {
       duk_size_t n = 0;
       const char* p = duk_get_lstring(ctx_, index, &n);
-      output_->Write(DukToUtf8(std::string_view(p, n)));
+      std::string scratch;
+      output_->Write(DukAsUtf8(std::string_view(p, n), &scratch));
       return 0;
     }
     olert::ScopedVariant value;
