@@ -320,11 +320,40 @@ class TDateTimeFormatCompiler {
       }
     }
     format_.literals_.append(kWord, '\0');
+    format_.shape_ = ShapeOf(format_.steps_);
   }
 
  private:
   using Op = TDateTimeFormat::Op;
   using Step = TDateTimeFormat::Step;
+
+  using Shape = TDateTimeFormat::Shape;
+
+  static bool IsNumber(const Step& step, Number what, int digits, size_t suffix) {
+    return step.op == Op::kNumber && step.what == what && step.digits == digits &&
+           step.length == suffix;
+  }
+  // m/d/yyyy with any one-byte separators.
+  static bool IsDate(const Step* steps) {
+    return IsNumber(steps[0], kNMonth, 1, 1) && IsNumber(steps[1], kNDay, 1, 1) &&
+           IsNumber(steps[2], kNYear, 4, 0);
+  }
+  // h:nn:ss, a one-byte text and a choice of morning and afternoon texts
+  // of at most kWord bytes.
+  static bool IsTime(const Step* steps) {
+    return IsNumber(steps[0], kNHour12, 1, 1) && IsNumber(steps[1], kNMinute, 2, 1) &&
+           IsNumber(steps[2], kNSecond, 2, 1) && steps[3].op == Op::kChoose &&
+           steps[3].length <= kWord && steps[3].other_length <= kWord;
+  }
+  static Shape ShapeOf(const std::vector<Step>& steps) {
+    if (steps.size() == 3 && IsDate(steps.data())) return Shape::kDate;
+    if (steps.size() == 4 && IsTime(steps.data())) return Shape::kTime;
+    if (steps.size() == 8 && IsDate(steps.data()) && steps[3].op == Op::kIfTime &&
+        steps[3].other == 4 && steps[3].length == 1 && IsTime(steps.data() + 4)) {
+      return Shape::kDateTime;
+    }
+    return Shape::kSteps;
+  }
 
   uint32_t AddLiteral(std::string_view text) {
     const auto at = static_cast<uint32_t>(format_.literals_.size());
@@ -549,13 +578,46 @@ size_t TDateTimeFormat::Write(const DateParts& date, const TimeParts& time, char
   return static_cast<size_t>(p - buffer);
 }
 
+size_t TDateTimeFormat::WriteShape(const DateParts& date, const TimeParts& time,
+                                   char* buffer) const {
+  // What Write<true> makes of the same steps, without walking them.
+  const Step* const steps = steps_.data();
+  const char* const literals = literals_.data();
+  char* p = buffer;
+  if (shape_ != Shape::kTime) {
+    p = PutNumber(p, static_cast<unsigned>(date.Month), 1);
+    *p++ = literals[steps[0].at];
+    p = PutNumber(p, static_cast<unsigned>(date.Day), 1);
+    *p++ = literals[steps[1].at];
+    p = PutNumber(p, static_cast<unsigned>(date.Year), 4);
+    if (shape_ == Shape::kDate || (time.Hour == 0 && time.Minute == 0 && time.Second == 0)) {
+      return static_cast<size_t>(p - buffer);
+    }
+    *p++ = literals[steps[3].at];
+  }
+  const Step* const clock = shape_ == Shape::kTime ? steps : steps + 4;
+  p = PutNumber(p, static_cast<unsigned>(time.Hour % 12 == 0 ? 12 : time.Hour % 12), 1);
+  *p++ = literals[clock[0].at];
+  std::memcpy(p, &kDigitPairs[2 * static_cast<unsigned>(time.Minute)], 2);
+  p[2] = literals[clock[1].at];
+  std::memcpy(p + 3, &kDigitPairs[2 * static_cast<unsigned>(time.Second)], 2);
+  p[5] = literals[clock[2].at];
+  p += 6;
+  const Step& choice = clock[3];
+  p = time.Hour < 12 ? PutPadded(p, literals + choice.at, choice.length)
+                     : PutPadded(p, literals + choice.other, choice.other_length);
+  return static_cast<size_t>(p - buffer);
+}
+
 void TDateTimeFormat::Format(TDateTime value, std::string* out) const {
   const TTimeStamp stamp = DateTimeToTimeStamp(value);
   // A date's text needs no time of day, a time's no calendar.
   const DateParts date = needs_date_ ? DayNumberToDate(stamp.Date) : DateParts{};
   const TimeParts time = needs_time_ ? MSecsToTime(stamp.Time) : TimeParts{};
   char buffer[kStopWriting + 2 * kWord];
-  const size_t length = bounded_ ? Write<true>(date, time, buffer) : Write<false>(date, time, buffer);
+  const size_t length = shape_ != Shape::kSteps ? WriteShape(date, time, buffer)
+                        : bounded_             ? Write<true>(date, time, buffer)
+                                               : Write<false>(date, time, buffer);
   std::string_view text(buffer, length);
   if (text.size() > kMaxResult) text = Utf8PrefixBytes(text, kMaxResult);
   out->assign(text.data(), text.size());

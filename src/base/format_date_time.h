@@ -100,6 +100,8 @@ class TDateTimeFormat {
     uint16_t length;
   };
 
+  // The shape's writing; REQUIRES: shape_ is not kSteps.
+  size_t WriteShape(const DateParts& date, const TimeParts& time, char* buffer) const;
   template <bool kBounded>
   size_t Write(const DateParts& date, const TimeParts& time, char* buffer) const;
 
@@ -114,6 +116,10 @@ class TDateTimeFormat {
   // Whether any step writes a part of the date / of the time of day.
   bool needs_date_ = false;
   bool needs_time_ = false;
+  // Step lists of the common shapes (the regional short date, long time and
+  // both) are written by straight code instead of step by step.
+  enum class Shape : uint8_t { kSteps, kDate, kTime, kDateTime };
+  Shape shape_ = Shape::kSteps;
 };
 
 // The compiled form of `format` for the process's regional settings, from a
