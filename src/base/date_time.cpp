@@ -114,10 +114,15 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 TTimeStamp DateTimeToTimeStamp(TDateTime value) {
   // The bounds keep the conversions below within int32 and reject NaN.
   if (!(value > -kDateDelta - 1.0 && value < kMaxDayNumber - kDateDelta + 1.0)) return {};
-  double whole = 0;
-  const double fraction = std::modf(value, &whole);
-  int64_t day = static_cast<int64_t>(whole) + kDateDelta;
-  int64_t ms = std::llround(std::fabs(fraction) * kMSecsPerDay);
+  // Every date text of a page comes through here, so the whole part and the
+  // rounding are done without library calls: the cast truncates toward zero
+  // as modf does, value - whole is exact, and the milliseconds round half
+  // away from zero as llround does.
+  const int64_t whole = static_cast<int64_t>(value);
+  const double scaled = std::fabs(value - static_cast<double>(whole)) * kMSecsPerDay;
+  int64_t day = whole + kDateDelta;
+  int64_t ms = static_cast<int64_t>(scaled);
+  if (scaled - static_cast<double>(ms) >= 0.5) ++ms;
   if (ms >= kMSecsPerDay) {  // rounded up to the next midnight
     ms -= kMSecsPerDay;
     ++day;

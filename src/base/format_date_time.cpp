@@ -9,22 +9,35 @@
 // "h AAAM/PM" (a day name, then month, separator, P and month again, though
 // "AM/PM" can be read inside it) cannot fool one pass and not the other.
 //
-// Regional formats (C, DDDDD, DDDDDD, T, TT) are written by the same code
-// one nesting level down. At the deepest level their letters are copied as
-// written instead, so settings whose short date format names itself still
-// end. Output stops growing once it passes the cut length; every format
-// text, however long or odd, yields a result.
+// Tokens are then compiled into a flat list of steps for one set of
+// settings: regional formats (C, DDDDD, DDDDDD, T, TT) are tokenized one
+// nesting level down and inlined, separators become literal text, and the
+// time part of C becomes a step that skips it at midnight. At the deepest
+// level the regional specifiers' letters are copied as written instead, so
+// settings whose short date format names itself still end. Writing a value
+// is then one pass over the steps into a buffer on the stack, the date
+// decoded once: a date column's display texts cost no tokenizing, no
+// lookup and no allocation beyond the result's.
+//
+// Output stops growing once it passes the cut length, so compiling stops
+// at the first step that could never be reached, and every format text,
+// however long or odd, yields a result.
 #include "base/format_date_time.h"
 
 #include <algorithm>
 #include <array>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "base/utf8.h"
+#include "platform/core/civil_date.h"
 
 namespace quill {
 
@@ -168,222 +181,525 @@ std::vector<Token> Tokenize(std::string_view format) {
   return tokens;
 }
 
-// Index into a table of names; a value outside the calendar (decoded as
-// month 0, weekday 0) has no name rather than reading outside the table.
-template <size_t N>
-std::string_view NameAt(const std::array<std::string, N>& names, int one_based) {
-  if (one_based < 1 || one_based > static_cast<int>(N)) return {};
-  return names[one_based - 1];
+// What a kNumber step writes: an index into the numbers of a value.
+enum Number : uint8_t { kNDay, kNMonth, kNYear, kNYear2, kNHour, kNHour12, kNMinute, kNSecond,
+                        kNMSec, kNumberCount };
+// What a kName step's index is (its `digits`).
+enum NameIndex : uint8_t { kByDayOfWeek, kByMonth };
+
+// Texts longer than the writing ever gets are kept only that long.
+std::string_view Clamp(std::string_view text) { return text.substr(0, kStopWriting); }
+
+// Short texts are copied as one 8-byte word: literals_ ends in this much
+// padding and the buffer has this much slack.
+constexpr size_t kWord = 8;
+
+// "00" to "99".
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[static_cast<size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    pairs[static_cast<size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// Writes `value` (0..9999) padded in front with zeros to `min_digits`
+// (at most 4); answers the new end.
+inline char* PutNumber(char* p, unsigned value, unsigned min_digits) {
+  assert(value <= 9999 && min_digits <= 4);
+  if (value < 10 && min_digits <= 1) {
+    *p = static_cast<char>('0' + value);
+    return p + 1;
+  }
+  if (value < 100 && min_digits == 2) {
+    std::memcpy(p, &kDigitPairs[2 * value], 2);
+    return p + 2;
+  }
+  const unsigned length = value < 10 ? 1 : value < 100 ? 2 : value < 1000 ? 3 : 4;
+  // Four digits with leading zeros, of which the last `width` are kept.
+  char digits[4];
+  std::memcpy(digits, &kDigitPairs[2 * (value / 100)], 2);
+  std::memcpy(digits + 2, &kDigitPairs[2 * (value % 100)], 2);
+  switch (std::max(length, min_digits)) {
+    case 1: *p = digits[3]; return p + 1;
+    case 2: std::memcpy(p, digits + 2, 2); return p + 2;
+    case 3: std::memcpy(p, digits + 1, 3); return p + 3;
+    default: std::memcpy(p, digits, 4); return p + 4;
+  }
 }
 
-// Formats are few and used for many values (a date column's display
-// texts), so each thread keeps the tokens of the formats it used last. The
-// tokens point into the cached copy of their text.
-constexpr size_t kMaxCachedFormat = 256;
-constexpr size_t kMaxCachedFormats = 16;
-
-struct CachedFormat {
-  std::string text;
-  std::vector<Token> tokens;
-};
-
-thread_local std::vector<std::unique_ptr<CachedFormat>> format_cache;
-
-// Called once per FormatDateTime before any lookup: a nested Write must
-// never drop the tokens an outer one still walks, and one call adds at
-// most the caller's format and the regional ones.
-void TrimFormatCache() {
-  if (format_cache.size() >= kMaxCachedFormats) format_cache.clear();
+// Copies `length` bytes of `text` to p, never past `stop`; answers the new
+// end.
+inline char* PutClamped(char* p, const char* stop, const char* text, size_t length) {
+  length = std::min(length, static_cast<size_t>(stop - p));
+  std::memcpy(p, text, length);
+  return p + length;
 }
 
-const std::vector<Token>& CachedTokens(std::string_view format) {
-  for (const auto& cached : format_cache) {
-    if (cached->text == format) return cached->tokens;
+// Copies `length` bytes of `text` to p, which has room for them and kWord
+// more; `text` may be read kWord bytes on. Answers the new end.
+inline char* PutPadded(char* p, const char* text, size_t length) {
+  if (length <= kWord) {
+    std::memcpy(p, text, kWord);
+  } else {
+    std::memcpy(p, text, length);
   }
-  auto cached = std::make_unique<CachedFormat>();
-  cached->text.assign(format);
-  cached->tokens = Tokenize(cached->text);
-  format_cache.push_back(std::move(cached));
-  return format_cache.back()->tokens;
+  return p + length;
 }
 
-class Writer {
- public:
-  Writer(const TFormatSettings& settings, TDateTime value)
-      : settings_(settings), date_(DecodeDate(value)), time_(DecodeTime(value)) {
-    out_.reserve(32);  // a date and a time with their separators, in one allocation
-  }
+// The calendar date of a day number (0001-01-01 is 1), as DecodeDate
+// gives it: zero parts for day 0, which is no date.
+DateParts DayNumberToDate(int32_t day_number) {
+  if (day_number < 1) return {};
+  int64_t year = 0;
+  unsigned month = 0, day = 0;
+  core::CivilFromDays(day_number - kDateDelta + core::kDateOriginDays, &year, &month, &day);
+  // 0001-01-01 was a Monday (2 when Sunday is 1).
+  return DateParts{static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+                   day_number % 7 + 1};
+}
 
-  void Write(std::string_view format, int depth) {
-    assert(depth >= 0 && depth <= kMaxNesting);
-    if (format.size() > kMaxCachedFormat) {
-      WriteTokens(Tokenize(format), depth);
-    } else {
-      WriteTokens(CachedTokens(format), depth);
-    }
-  }
-
-  // The text written, cut after kMaxResult bytes without splitting a UTF-8
-  // sequence.
-  std::string Result() && {
-    if (out_.size() > kMaxResult) out_.resize(Utf8PrefixBytes(out_, kMaxResult).size());
-    return std::move(out_);
-  }
-
- private:
-  void WriteTokens(const std::vector<Token>& tokens, int depth) {
-    for (const Token& token : tokens) {
-      if (out_.size() >= kStopWriting) return;
-      WriteToken(token, depth);
-    }
-  }
-
-  // The decimal text of `value` (a minus sign counted as a digit), padded
-  // in front with zeros to `min_digits`.
-  void Number(int value, int min_digits) {
-    char digits[12];
-    char* end = digits + sizeof digits;
-    char* p = end;
-    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-    do {
-      *--p = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) *--p = '-';
-    const int length = static_cast<int>(end - p);
-    if (length < min_digits) out_.append(static_cast<size_t>(min_digits - length), '0');
-    out_.append(p, static_cast<size_t>(length));
-  }
-
-  // A regional format one level down, or the specifier's own letters at the
-  // deepest level.
-  void Nested(const std::string& format, const Token& token, int depth) {
-    if (depth < kMaxNesting) {
-      Write(format, depth + 1);
-    } else {
-      out_ += token.text;
-    }
-  }
-
-  void WriteToken(const Token& token, int depth) {
-    const int count = token.count;
-    switch (token.kind) {
-      case Kind::kText:
-        out_ += token.text;
-        break;
-      case Kind::kDateTime:
-        if (depth < kMaxNesting) {
-          Write(settings_.ShortDateFormat, depth + 1);
-          if (time_.Hour != 0 || time_.Minute != 0 || time_.Second != 0) {
-            out_ += ' ';
-            Write(settings_.LongTimeFormat, depth + 1);
-          }
-        } else {
-          out_ += token.text;
-        }
-        break;
-      case Kind::kDay:
-        if (count <= 2) {
-          Number(date_.Day, count);
-        } else if (count == 3) {
-          out_ += NameAt(settings_.ShortDayNames, date_.DayOfWeek);
-        } else if (count == 4) {
-          out_ += NameAt(settings_.LongDayNames, date_.DayOfWeek);
-        } else if (count == 5) {
-          Nested(settings_.ShortDateFormat, token, depth);
-        } else {
-          Nested(settings_.LongDateFormat, token, depth);
-        }
-        break;
-      case Kind::kMonth:
-        if (count <= 2) {
-          Number(date_.Month, count);
-        } else if (count == 3) {
-          out_ += NameAt(settings_.ShortMonthNames, date_.Month);
-        } else {
-          out_ += NameAt(settings_.LongMonthNames, date_.Month);
-        }
-        break;
-      case Kind::kYear:
-        if (count <= 2) {
-          Number(date_.Year % 100, 2);
-        } else {
-          Number(date_.Year, 4);
-        }
-        break;
-      case Kind::kHour: {
-        int hour = time_.Hour;
-        if (token.twelve_hour) {
-          hour %= 12;
-          if (hour == 0) hour = 12;
-        }
-        Number(hour, count >= 2 ? 2 : 1);
-        break;
-      }
-      case Kind::kMinute:
-        Number(time_.Minute, count >= 2 ? 2 : 1);
-        break;
-      case Kind::kSecond:
-        Number(time_.Second, count >= 2 ? 2 : 1);
-        break;
-      case Kind::kMSec:
-        Number(time_.MSec, count >= 3 ? 3 : count);
-        break;
-      case Kind::kTime:
-        Nested(count == 1 ? settings_.ShortTimeFormat : settings_.LongTimeFormat, token, depth);
-        break;
-      case Kind::kAmPm:
-        assert(token.text.size() == 5);
-        out_ += time_.Hour < 12 ? token.text.substr(0, 2) : token.text.substr(3, 2);
-        break;
-      case Kind::kAP:
-        assert(token.text.size() == 3);
-        out_ += time_.Hour < 12 ? token.text[0] : token.text[2];
-        break;
-      case Kind::kAmPmRegional:
-        out_ += time_.Hour < 12 ? settings_.TimeAMString : settings_.TimePMString;
-        break;
-      case Kind::kDayName:
-        out_ += NameAt(count == 3 ? settings_.ShortDayNames : settings_.LongDayNames,
-                       date_.DayOfWeek);
-        break;
-      case Kind::kEraYear:
-        // The Gregorian calendar's one era starts with year 1, so the year
-        // of the era is the year.
-        Number(date_.Year, count >= 2 ? 2 : 1);
-        break;
-      case Kind::kEraName:
-        out_ += settings_.EraName;
-        break;
-      case Kind::kDateSeparator:
-        out_ += settings_.DateSeparator;
-        break;
-      case Kind::kTimeSeparator:
-        out_ += settings_.TimeSeparator;
-        break;
-    }
-  }
-
-  const TFormatSettings& settings_;
-  const DateParts date_;
-  const TimeParts time_;
-  std::string out_;
-};
+// The time of day of milliseconds since midnight, as DecodeTime gives it.
+TimeParts MSecsToTime(int32_t ms) {
+  assert(ms >= 0 && ms < kMSecsPerDay);
+  const int32_t seconds = ms / 1000;
+  const int32_t minutes = seconds / 60;
+  return TimeParts{minutes / 60, minutes % 60, seconds % 60, ms % 1000};
+}
 
 }  // namespace
 
-std::string FormatDateTime(std::string_view format, TDateTime value,
-                           const TFormatSettings& settings) {
-  TrimFormatCache();
-  Writer writer(settings, value);
-  writer.Write(format.empty() ? std::string_view("C") : format, 0);
-  return std::move(writer).Result();
+// Builds the steps of a TDateTimeFormat. Each Add answers how many bytes
+// its steps surely write (the least any value gives), so that steps that
+// could only run after the writing stopped are never made.
+class TDateTimeFormatCompiler {
+ public:
+  TDateTimeFormatCompiler(TDateTimeFormat& format, const TFormatSettings& settings)
+      : format_(format), settings_(settings) {}
+
+  // Appends the steps of `text` at nesting `depth`, where `before` bytes are
+  // sure to be written already.
+  size_t Add(std::string_view text, int depth, size_t before) {
+    assert(depth >= 0 && depth <= kMaxNesting);
+    const std::vector<Token> tokens = Tokenize(text);
+    size_t sure = 0;
+    for (const Token& token : tokens) {
+      if (before + sure >= kStopWriting) break;
+      sure += AddToken(token, depth, before + sure);
+    }
+    return sure;
+  }
+
+  // Pads the literals and tells whether any value's text stays below the
+  // cut.
+  void Finish() {
+    size_t longest = 0;
+    for (const Step& step : format_.steps_) {
+      longest += step.length;
+      switch (step.op) {
+        case Op::kNumber: longest += 4; break;
+        case Op::kName:
+          for (uint32_t k = 0; k < step.what; ++k) {
+            name_longest_ = std::max<size_t>(name_longest_, format_.names_[step.other + k].length);
+          }
+          longest += name_longest_;
+          break;
+        case Op::kChoose: longest += step.other_length; break;
+        default: break;
+      }
+    }
+    format_.bounded_ = longest < kStopWriting;
+    for (const Step& step : format_.steps_) {
+      if (step.op == Op::kNumber) {
+        (step.what <= kNYear2 ? format_.needs_date_ : format_.needs_time_) = true;
+      } else if (step.op == Op::kName) {
+        format_.needs_date_ = true;
+      } else if (step.op != Op::kText) {
+        format_.needs_time_ = true;
+      }
+    }
+    format_.literals_.append(kWord, '\0');
+    format_.shape_ = ShapeOf(format_.steps_);
+  }
+
+ private:
+  using Op = TDateTimeFormat::Op;
+  using Step = TDateTimeFormat::Step;
+
+  using Shape = TDateTimeFormat::Shape;
+
+  static bool IsNumber(const Step& step, Number what, int digits, size_t suffix) {
+    return step.op == Op::kNumber && step.what == what && step.digits == digits &&
+           step.length == suffix;
+  }
+  // m/d/yyyy with any one-byte separators.
+  static bool IsDate(const Step* steps) {
+    return IsNumber(steps[0], kNMonth, 1, 1) && IsNumber(steps[1], kNDay, 1, 1) &&
+           IsNumber(steps[2], kNYear, 4, 0);
+  }
+  // h:nn:ss, a one-byte text and a choice of morning and afternoon texts
+  // of at most kWord bytes.
+  static bool IsTime(const Step* steps) {
+    return IsNumber(steps[0], kNHour12, 1, 1) && IsNumber(steps[1], kNMinute, 2, 1) &&
+           IsNumber(steps[2], kNSecond, 2, 1) && steps[3].op == Op::kChoose &&
+           steps[3].length <= kWord && steps[3].other_length <= kWord;
+  }
+  static Shape ShapeOf(const std::vector<Step>& steps) {
+    if (steps.size() == 3 && IsDate(steps.data())) return Shape::kDate;
+    if (steps.size() == 4 && IsTime(steps.data())) return Shape::kTime;
+    if (steps.size() == 8 && IsDate(steps.data()) && steps[3].op == Op::kIfTime &&
+        steps[3].other == 4 && steps[3].length == 1 && IsTime(steps.data() + 4)) {
+      return Shape::kDateTime;
+    }
+    return Shape::kSteps;
+  }
+
+  uint32_t AddLiteral(std::string_view text) {
+    const auto at = static_cast<uint32_t>(format_.literals_.size());
+    format_.literals_.append(text);
+    return at;
+  }
+
+  size_t AddText(std::string_view text) {
+    text = Clamp(text);
+    if (text.empty()) return 0;
+    auto& steps = format_.steps_;
+    // The text ends the step before when nothing can jump between them.
+    if (steps.size() > barrier_ && steps.back().op != Op::kChoose &&
+        steps.back().length + text.size() <= kStopWriting) {
+      Step& last = steps.back();
+      if (last.length == 0) {
+        last.at = AddLiteral(text);
+        last.length = static_cast<uint16_t>(text.size());
+        return text.size();
+      }
+      if (last.at + last.length == format_.literals_.size()) {
+        AddLiteral(text);
+        last.length = static_cast<uint16_t>(last.length + text.size());
+        return text.size();
+      }
+    }
+    Step step{Op::kText};
+    step.at = AddLiteral(text);
+    step.length = static_cast<uint16_t>(text.size());
+    steps.push_back(step);
+    return text.size();
+  }
+
+  size_t AddNumber(Number what, int digits) {
+    Step step{Op::kNumber};
+    step.what = what;
+    step.digits = static_cast<uint8_t>(digits);
+    format_.steps_.push_back(step);
+    return static_cast<size_t>(std::max(digits, 1));
+  }
+
+  template <size_t N>
+  size_t AddName(const std::array<std::string, N>& table, NameIndex index) {
+    Step step{Op::kName};
+    step.what = static_cast<uint8_t>(N);
+    step.digits = index;
+    // Each table is copied once, however many steps use it.
+    const auto found = std::find(tables_.begin(), tables_.end(), table.data());
+    if (found != tables_.end()) {
+      step.other = table_at_[static_cast<size_t>(found - tables_.begin())];
+    } else {
+      step.other = static_cast<uint32_t>(format_.names_.size());
+      for (const std::string& name : table) {
+        const std::string_view text = Clamp(name);
+        format_.names_.push_back({AddLiteral(text), static_cast<uint16_t>(text.size())});
+      }
+      tables_.push_back(table.data());
+      table_at_.push_back(step.other);
+    }
+    format_.steps_.push_back(step);
+    return 0;  // names may be empty
+  }
+
+  size_t AddChoice(std::string_view am, std::string_view pm) {
+    am = Clamp(am);
+    pm = Clamp(pm);
+    Step step{Op::kChoose};
+    step.at = AddLiteral(am);
+    step.length = static_cast<uint16_t>(am.size());
+    step.other = AddLiteral(pm);
+    step.other_length = static_cast<uint16_t>(pm.size());
+    format_.steps_.push_back(step);
+    return std::min(am.size(), pm.size());
+  }
+
+  // A regional format one level down, or the specifier's own letters at
+  // the deepest level.
+  size_t AddNested(const std::string& text, const Token& token, int depth, size_t before) {
+    return depth < kMaxNesting ? Add(text, depth + 1, before) : AddText(token.text);
+  }
+
+  size_t AddToken(const Token& token, int depth, size_t before) {
+    const int count = token.count;
+    switch (token.kind) {
+      case Kind::kText:
+        return AddText(token.text);
+      case Kind::kDateTime: {
+        if (depth >= kMaxNesting) return AddText(token.text);
+        const size_t sure = Add(settings_.ShortDateFormat, depth + 1, before);
+        auto& steps = format_.steps_;
+        const size_t skip_at = steps.size();
+        steps.push_back(Step{Op::kIfTime});
+        const size_t blank = AddText(" ");
+        Add(settings_.LongTimeFormat, depth + 1, before + sure + blank);
+        steps[skip_at].other = static_cast<uint32_t>(steps.size() - skip_at - 1);
+        barrier_ = steps.size();
+        return sure;  // the time part may be skipped
+      }
+      case Kind::kDay:
+        if (count <= 2) return AddNumber(kNDay, count);
+        if (count == 3) return AddName(settings_.ShortDayNames, kByDayOfWeek);
+        if (count == 4) return AddName(settings_.LongDayNames, kByDayOfWeek);
+        return AddNested(count == 5 ? settings_.ShortDateFormat : settings_.LongDateFormat, token,
+                         depth, before);
+      case Kind::kMonth:
+        if (count <= 2) return AddNumber(kNMonth, count);
+        return count == 3 ? AddName(settings_.ShortMonthNames, kByMonth)
+                          : AddName(settings_.LongMonthNames, kByMonth);
+      case Kind::kYear:
+        return count <= 2 ? AddNumber(kNYear2, 2) : AddNumber(kNYear, 4);
+      case Kind::kHour:
+        return AddNumber(token.twelve_hour ? kNHour12 : kNHour, count >= 2 ? 2 : 1);
+      case Kind::kMinute:
+        return AddNumber(kNMinute, count >= 2 ? 2 : 1);
+      case Kind::kSecond:
+        return AddNumber(kNSecond, count >= 2 ? 2 : 1);
+      case Kind::kMSec:
+        return AddNumber(kNMSec, count >= 3 ? 3 : count);
+      case Kind::kTime:
+        return AddNested(count == 1 ? settings_.ShortTimeFormat : settings_.LongTimeFormat, token,
+                         depth, before);
+      case Kind::kAmPm:
+        assert(token.text.size() == 5);
+        return AddChoice(token.text.substr(0, 2), token.text.substr(3, 2));
+      case Kind::kAP:
+        assert(token.text.size() == 3);
+        return AddChoice(token.text.substr(0, 1), token.text.substr(2, 1));
+      case Kind::kAmPmRegional:
+        return AddChoice(settings_.TimeAMString, settings_.TimePMString);
+      case Kind::kDayName:
+        return count == 3 ? AddName(settings_.ShortDayNames, kByDayOfWeek)
+                          : AddName(settings_.LongDayNames, kByDayOfWeek);
+      case Kind::kEraYear:
+        // The Gregorian calendar's one era starts with year 1, so the year
+        // of the era is the year.
+        return AddNumber(kNYear, count >= 2 ? 2 : 1);
+      case Kind::kEraName:
+        return AddText(settings_.EraName);
+      case Kind::kDateSeparator:
+        return AddText(std::string_view(&settings_.DateSeparator, 1));
+      case Kind::kTimeSeparator:
+        return AddText(std::string_view(&settings_.TimeSeparator, 1));
+    }
+    return 0;
+  }
+
+  TDateTimeFormat& format_;
+  const TFormatSettings& settings_;
+  // Steps before this index may be jumped over: no text joins them.
+  size_t barrier_ = 0;
+  size_t name_longest_ = 0;
+  // The name tables copied so far, and where each begins in names_.
+  std::vector<const std::string*> tables_;
+  std::vector<uint32_t> table_at_;
+};
+
+TDateTimeFormat::TDateTimeFormat(std::string_view format, const TFormatSettings& settings)
+    : text_(format) {
+  TDateTimeFormatCompiler compiler(*this, settings);
+  compiler.Add(format.empty() ? std::string_view("C") : format, 0, 0);
+  compiler.Finish();
 }
 
-std::string DateToStr(TDateTime value) { return FormatDateTime("ddddd", value); }
+// Writes the steps for `date` and `time` into `buffer` (kStopWriting +
+// 2 * kWord bytes) and answers the length. Bounded: no text can reach the
+// cut, so nothing is checked. Otherwise the writing stops once the cut is
+// passed, with every text clamped there (numbers may pass it a little).
+template <bool kBounded>
+size_t TDateTimeFormat::Write(const DateParts& date, const TimeParts& time, char* buffer) const {
+  const int hour12 = time.Hour % 12 == 0 ? 12 : time.Hour % 12;
+  const unsigned numbers[kNumberCount] = {
+      static_cast<unsigned>(date.Day),    static_cast<unsigned>(date.Month),
+      static_cast<unsigned>(date.Year),   static_cast<unsigned>(date.Year % 100),
+      static_cast<unsigned>(time.Hour),   static_cast<unsigned>(hour12),
+      static_cast<unsigned>(time.Minute), static_cast<unsigned>(time.Second),
+      static_cast<unsigned>(time.MSec)};
+  const bool midnight = time.Hour == 0 && time.Minute == 0 && time.Second == 0;
+  const bool before_noon = time.Hour < 12;
+  const char* const literals = literals_.data();
+  char* p = buffer;
+  const char* const stop = buffer + kStopWriting;
+  auto put = [&](uint32_t at, size_t length) {
+    p = kBounded ? PutPadded(p, literals + at, length) : PutClamped(p, stop, literals + at, length);
+  };
+  const Step* const steps = steps_.data();
+  const size_t count = steps_.size();
+  for (size_t i = 0; i < count; ++i) {
+    if (!kBounded && p >= stop) break;
+    const Step& step = steps[i];
+    switch (step.op) {
+      case Op::kText:
+        break;
+      case Op::kNumber:
+        p = PutNumber(p, numbers[step.what], step.digits);
+        break;
+      case Op::kName: {
+        // A value outside the calendar (month 0, weekday 0) has no name.
+        const unsigned index =
+            static_cast<unsigned>(step.digits == kByMonth ? date.Month : date.DayOfWeek);
+        if (index >= 1 && index <= step.what) {
+          const Name& name = names_[step.other + index - 1];
+          put(name.at, name.length);
+        }
+        break;
+      }
+      case Op::kChoose:
+        if (before_noon) {
+          put(step.at, step.length);
+        } else {
+          put(step.other, step.other_length);
+        }
+        continue;  // no text of its own follows
+      case Op::kIfTime:
+        if (midnight) {
+          i += step.other;
+          continue;
+        }
+        break;
+    }
+    if (step.length != 0 && (kBounded || p < stop)) put(step.at, step.length);
+  }
+  return static_cast<size_t>(p - buffer);
+}
 
-std::string TimeToStr(TDateTime value) { return FormatDateTime("tt", value); }
+size_t TDateTimeFormat::WriteShape(const DateParts& date, const TimeParts& time,
+                                   char* buffer) const {
+  // What Write<true> makes of the same steps, without walking them.
+  const Step* const steps = steps_.data();
+  const char* const literals = literals_.data();
+  char* p = buffer;
+  if (shape_ != Shape::kTime) {
+    p = PutNumber(p, static_cast<unsigned>(date.Month), 1);
+    *p++ = literals[steps[0].at];
+    p = PutNumber(p, static_cast<unsigned>(date.Day), 1);
+    *p++ = literals[steps[1].at];
+    p = PutNumber(p, static_cast<unsigned>(date.Year), 4);
+    if (shape_ == Shape::kDate || (time.Hour == 0 && time.Minute == 0 && time.Second == 0)) {
+      return static_cast<size_t>(p - buffer);
+    }
+    *p++ = literals[steps[3].at];
+  }
+  const Step* const clock = shape_ == Shape::kTime ? steps : steps + 4;
+  p = PutNumber(p, static_cast<unsigned>(time.Hour % 12 == 0 ? 12 : time.Hour % 12), 1);
+  *p++ = literals[clock[0].at];
+  std::memcpy(p, &kDigitPairs[2 * static_cast<unsigned>(time.Minute)], 2);
+  p[2] = literals[clock[1].at];
+  std::memcpy(p + 3, &kDigitPairs[2 * static_cast<unsigned>(time.Second)], 2);
+  p[5] = literals[clock[2].at];
+  p += 6;
+  const Step& choice = clock[3];
+  p = time.Hour < 12 ? PutPadded(p, literals + choice.at, choice.length)
+                     : PutPadded(p, literals + choice.other, choice.other_length);
+  return static_cast<size_t>(p - buffer);
+}
 
-std::string DateTimeToStr(TDateTime value) { return FormatDateTime("c", value); }
+void TDateTimeFormat::Format(TDateTime value, std::string* out) const {
+  const TTimeStamp stamp = DateTimeToTimeStamp(value);
+  // A date's text needs no time of day, a time's no calendar.
+  const DateParts date = needs_date_ ? DayNumberToDate(stamp.Date) : DateParts{};
+  const TimeParts time = needs_time_ ? MSecsToTime(stamp.Time) : TimeParts{};
+  char buffer[kStopWriting + 2 * kWord];
+  const size_t length = shape_ != Shape::kSteps ? WriteShape(date, time, buffer)
+                        : bounded_             ? Write<true>(date, time, buffer)
+                                               : Write<false>(date, time, buffer);
+  std::string_view text(buffer, length);
+  if (text.size() > kMaxResult) text = Utf8PrefixBytes(text, kMaxResult);
+  out->assign(text.data(), text.size());
+}
+
+std::string TDateTimeFormat::Format(TDateTime value) const {
+  std::string out;
+  Format(value, &out);
+  return out;
+}
+
+namespace {
+
+// Formats longer than this are compiled for their one call.
+constexpr size_t kMaxCachedFormat = 256;
+// The cache starts afresh when it holds this many formats; callers keep
+// the ones they hold.
+constexpr size_t kMaxCachedFormats = 64;
+
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
+struct FormatCache {
+  std::mutex mutex;
+  std::unordered_map<std::string, std::shared_ptr<const TDateTimeFormat>, TextHash,
+                     std::equal_to<>>
+      formats;
+};
+
+FormatCache& RegionalFormats() {
+  static auto* cache = new FormatCache;  // lives to the end: used from exit paths too
+  return *cache;
+}
+
+const TDateTimeFormat& RegionalShortDate() {
+  static const TDateTimeFormat format("ddddd", RegionalSettings());
+  return format;
+}
+
+const TDateTimeFormat& RegionalLongTime() {
+  static const TDateTimeFormat format("tt", RegionalSettings());
+  return format;
+}
+
+const TDateTimeFormat& RegionalDateTime() {
+  static const TDateTimeFormat format("c", RegionalSettings());
+  return format;
+}
+
+}  // namespace
+
+std::shared_ptr<const TDateTimeFormat> RegionalDateTimeFormat(std::string_view format) {
+  if (format.size() > kMaxCachedFormat) {
+    return std::make_shared<const TDateTimeFormat>(format, RegionalSettings());
+  }
+  FormatCache& cache = RegionalFormats();
+  {
+    std::lock_guard<std::mutex> hold(cache.mutex);
+    auto found = cache.formats.find(format);
+    if (found != cache.formats.end()) return found->second;
+  }
+  // Compiled outside the lock; a thread that compiled the same text
+  // meanwhile wins, and both results are alike.
+  auto compiled = std::make_shared<const TDateTimeFormat>(format, RegionalSettings());
+  std::lock_guard<std::mutex> hold(cache.mutex);
+  if (cache.formats.size() >= kMaxCachedFormats) cache.formats.clear();
+  return cache.formats.emplace(std::string(format), std::move(compiled)).first->second;
+}
+
+std::string FormatDateTime(std::string_view format, TDateTime value,
+                           const TFormatSettings& settings) {
+  if (&settings == &RegionalSettings()) return RegionalDateTimeFormat(format)->Format(value);
+  return TDateTimeFormat(format, settings).Format(value);
+}
+
+std::string DateToStr(TDateTime value) { return RegionalShortDate().Format(value); }
+std::string TimeToStr(TDateTime value) { return RegionalLongTime().Format(value); }
+std::string DateTimeToStr(TDateTime value) { return RegionalDateTime().Format(value); }
+void DateToStr(TDateTime value, std::string* out) { RegionalShortDate().Format(value, out); }
+void TimeToStr(TDateTime value, std::string* out) { RegionalLongTime().Format(value, out); }
+void DateTimeToStr(TDateTime value, std::string* out) { RegionalDateTime().Format(value, out); }
 
 }  // namespace quill

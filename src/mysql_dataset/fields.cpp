@@ -352,12 +352,17 @@ std::string TField::Text() const {
 
 std::string TField::DisplayText() const {
   std::string text;
-  if (OnGetText) {
-    OnGetText(const_cast<TField&>(*this), text, true);
-  } else {
-    text = GetText(true);
-  }
+  ReadDisplayText(&text);
   return text;
+}
+
+void TField::ReadDisplayText(std::string* out) const {
+  if (OnGetText) {
+    out->clear();
+    OnGetText(const_cast<TField&>(*this), *out, true);
+  } else {
+    GetTextTo(true, out);
+  }
 }
 
 void TField::SetText(std::string_view text) {
@@ -385,6 +390,8 @@ void TTextBackedField::SetAsString(std::string_view text) {
 }
 
 std::string TTextBackedField::GetText(bool) const { return AsString(); }
+
+void TTextBackedField::GetTextTo(bool, std::string* out) const { GetTextData(out); }
 
 Variant TTextBackedField::AsVariant() const {
   TFieldValue v;
@@ -451,13 +458,29 @@ TDateTime TDateTimeField::AsDateTime() const {
 }
 
 std::string TDateTimeField::GetText(bool display) const {
+  std::string text;
+  GetTextTo(display, &text);
+  return text;
+}
+
+void TDateTimeField::GetTextTo(bool display, std::string* out) const {
   TFieldValue v;
-  if (!GetData(&v)) return std::string();
-  if (display && !DisplayFormat.empty()) return FormatDateTime(DisplayFormat, v.DateTime);
+  if (!GetData(&v)) {
+    out->clear();
+    return;
+  }
+  if (display && !DisplayFormat.empty()) {
+    // A column's cells share the format: it is read once, not per cell.
+    if (display_format_ == nullptr || display_format_->Text() != DisplayFormat) {
+      display_format_ = RegionalDateTimeFormat(DisplayFormat);
+    }
+    display_format_->Format(v.DateTime, out);
+    return;
+  }
   switch (DataType()) {
-    case ftDate: return DateToStr(v.DateTime);
-    case ftTime: return TimeToStr(v.DateTime);
-    default: return DateTimeToStr(v.DateTime);
+    case ftDate: DateToStr(v.DateTime, out); break;
+    case ftTime: TimeToStr(v.DateTime, out); break;
+    default: DateTimeToStr(v.DateTime, out); break;
   }
 }
 

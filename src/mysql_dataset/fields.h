@@ -23,6 +23,7 @@
 
 #include "base/component.h"
 #include "base/date_time.h"
+#include "base/format_date_time.h"
 #include "base/variant.h"
 #include "mysql_dataset/dataset.h"
 #include "mysql_dataset/field_types.h"
@@ -131,6 +132,9 @@ class TField : public TComponent {
   // The text a page shows (OnGetText may replace it): "" for NULL, except
   // for blob fields.
   std::string DisplayText() const;
+  // Stores what DisplayText() gives into *out, reusing its capacity, so that
+  // rendering many rows costs no allocation per value.
+  void ReadDisplayText(std::string* out) const;
   // Sets the field to NULL.
   virtual void Clear();
 
@@ -153,6 +157,8 @@ class TField : public TComponent {
   void CheckWritable() const;
   // The text without OnGetText: the display text or the edit text.
   virtual std::string GetText(bool display) const;
+  // The same into *out (capacity kept); by default GetText's.
+  virtual void GetTextTo(bool display, std::string* out) const { *out = GetText(display); }
   virtual int32_t DefaultWidth() const { return 10; }
   [[noreturn]] void AccessError(const char* type_name) const;
 
@@ -188,6 +194,7 @@ class TTextBackedField : public TField {
  protected:
   TTextBackedField(TDataSet& dataset, TFieldType type) : TField(dataset, type) {}
   std::string GetText(bool display) const override;
+  void GetTextTo(bool display, std::string* out) const override;
 };
 
 // Text of at most Size characters (the MySQL string field accepts any size).
@@ -371,7 +378,12 @@ class TDateTimeField : public TField {
  protected:
   TDateTimeField(TDataSet& dataset, TFieldType type);
   std::string GetText(bool display) const override;
+  void GetTextTo(bool display, std::string* out) const override;
   int32_t DefaultWidth() const override { return 18; }
+
+ private:
+  // DisplayFormat as last compiled (its text tells whether it is current).
+  mutable std::shared_ptr<const TDateTimeFormat> display_format_;
 };
 
 class TDateField : public TDateTimeField {

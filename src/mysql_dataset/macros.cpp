@@ -2,6 +2,11 @@
 // macro, and the collecting of macro names from SQL text.
 #include "mysql_dataset/macros.h"
 
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
 #include "base/published.h"
 #include "base/string_list.h"
 #include "sql_parser/basic_parser.h"
@@ -42,6 +47,63 @@ const PropertyInfo kMacroProps[] = {
         [](TObject& o, const Variant& v) { M(o).Value = v; }),
 };
 
+// The macro names of one SQL text, in the order written (repeats kept).
+using MacroNameList = std::vector<std::string>;
+
+MacroNameList CollectNames(std::string_view sql, std::string_view macro_del) {
+  MacroNameList names;
+  TBasicParser parser(sql);
+  ConfigureForMacros(parser);
+  for (;;) {
+    const TTokenProps& token = parser.NextToken(false);
+    if (token.Kind == ptEnd) break;
+    if (token.Kind != ptBracket) continue;
+    std::string name = ExtractWord(1, token.Text, macro_del);
+    // A stray closer names nothing.
+    if (!name.empty()) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+// Every dataset starts with the same default templates, and pages create
+// datasets on every request: the names of a text are collected once per
+// process and shared, immutable, between threads. Long texts (a script's
+// own SQL) are read each time; the cache starts afresh when full.
+constexpr size_t kMaxCachedText = 4096;
+constexpr size_t kMaxCachedTexts = 256;
+
+struct MacroNameCache {
+  std::mutex mutex;
+  std::unordered_map<std::string, std::shared_ptr<const MacroNameList>> lists;
+};
+
+MacroNameCache& NameCache() {
+  static auto* cache = new MacroNameCache;  // lives to the end: used from exit paths too
+  return *cache;
+}
+
+std::shared_ptr<const MacroNameList> MacroNamesOf(std::string_view sql,
+                                                  std::string_view macro_del) {
+  if (sql.size() > kMaxCachedText) {
+    return std::make_shared<const MacroNameList>(CollectNames(sql, macro_del));
+  }
+  // The delimiters' length goes first, so that no two pairs make one key.
+  std::string key = std::to_string(macro_del.size());
+  key += ':';
+  key.append(macro_del);
+  key.append(sql);
+  MacroNameCache& cache = NameCache();
+  {
+    std::lock_guard<std::mutex> hold(cache.mutex);
+    auto found = cache.lists.find(key);
+    if (found != cache.lists.end()) return found->second;
+  }
+  auto names = std::make_shared<const MacroNameList>(CollectNames(sql, macro_del));
+  std::lock_guard<std::mutex> hold(cache.mutex);
+  if (cache.lists.size() >= kMaxCachedTexts) cache.lists.clear();
+  return cache.lists.emplace(std::move(key), std::move(names)).first->second;
+}
+
 }  // namespace
 
 std::span<const std::string_view> ParamTypeNames() { return kParamTypeNameTable; }
@@ -72,16 +134,10 @@ void TMySQLMacros::AssignValues(const TMySQLMacros& other) {
 }
 
 void TMySQLMacros::ParseSQL(std::string_view sql, std::string_view macro_del, bool do_create) {
-  TBasicParser parser(sql);
-  ConfigureForMacros(parser);
-  for (;;) {
-    const TTokenProps& token = parser.NextToken(false);
-    if (token.Kind == ptEnd) break;
-    if (token.Kind != ptBracket) continue;
-    std::string name = ExtractWord(1, token.Text, macro_del);
-    // A stray closer names nothing.
-    if (name.empty()) continue;
-    if (do_create && FindMacro(name) == nullptr) AddMacro(std::move(name));
+  if (!do_create) return;  // reading alone changes nothing
+  const std::shared_ptr<const MacroNameList> names = MacroNamesOf(sql, macro_del);
+  for (const std::string& name : *names) {
+    if (FindMacro(name) == nullptr) AddMacro(name);
   }
 }
 

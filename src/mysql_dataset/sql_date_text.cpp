@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "platform/core/civil_date.h"
 #include "sql_parser/qz_str_utils.h"
 
 namespace quill {
@@ -13,7 +14,10 @@ namespace {
 TDateTime StampToDateTime(const TTimeStamp& stamp) {
   if (stamp.IsZero()) return 0;
   if (stamp.Date == 0) return static_cast<double>(stamp.Time) / kMSecsPerDay;
-  return TimeStampToDateTime(stamp);
+  // TimeStampToDateTime, inline for the cells of a page.
+  const TDateTime date = static_cast<TDateTime>(stamp.Date) - kDateDelta;
+  const TDateTime time = static_cast<TDateTime>(stamp.Time) / kMSecsPerDay;
+  return date < 0 ? date - time : date + time;
 }
 
 bool AllDigits(std::string_view text) {
@@ -42,6 +46,9 @@ bool TwoDigits(std::string_view text, size_t at, int* out) {
 
 int OneIfZero(int value) { return value == 0 ? 1 : value; }
 
+// Day number 0 (the day before 0001-01-01), counted from 1970-01-01.
+constexpr int64_t kDayZero = core::DaysFromCivil(1, 1, 1) - 1;
+
 // "yyyy-mm-dd" at the start of `text` (which has at least 10 characters).
 bool ServerDate(std::string_view text, int32_t* date) {
   int century, year, month, day;
@@ -50,7 +57,17 @@ bool ServerDate(std::string_view text, int32_t* date) {
     return false;
   }
   // A part of 0 reads as 1, and an invalid date as no date, as in ParseDate.
-  *date = DateToDayNumber(OneIfZero(century * 100 + year), OneIfZero(month), OneIfZero(day));
+  year = OneIfZero(century * 100 + year);
+  month = OneIfZero(month);
+  day = OneIfZero(day);
+  // Every date cell of a page comes through here: the calendar inline.
+  if (month > 12 || day > core::DaysInMonth(year, static_cast<unsigned>(month))) {
+    *date = 0;
+  } else {
+    *date = static_cast<int32_t>(
+        core::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+        kDayZero);
+  }
   return true;
 }
 

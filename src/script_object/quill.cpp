@@ -354,7 +354,8 @@ void TQuill::HandleFieldTags(TPageProducer& sender, TTag, const std::string& tag
   } else if (dataset->Active()) {
     for (int i = 0; i < count; ++i) {
       replace_text += p.field_prefix;
-      AppendEncoded(replace_text, dataset->Field(i).DisplayText(), p.encoding);
+      dataset->Field(i).ReadDisplayText(&field_text_);
+      AppendEncoded(replace_text, field_text_, p.encoding);
       replace_text += p.field_postfix;
     }
   }

@@ -233,6 +233,8 @@ class TQuill final : public TASPObject {
   // Data sources of the links made by Link, freed by UnLink.
   std::vector<std::unique_ptr<TDataSource>> sources_;
   FieldTagParams field_tag_params_;
+  // One display text at a time while rendering rows; its capacity is reused.
+  std::string field_text_;
 
   bool in_transaction_ = false;
   // Datasets moved onto the object's connection for the transaction, by

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "platform/core/utf.h"
 #include "platform/olert/automation.h"
@@ -36,21 +37,15 @@ std::map<std::string, GetClassObjectFn>& LoadedModules() {
 // The default value of a key under HKCR as text; false when either is absent
 // or the value is not a string.
 bool ReadDefaultString(const std::string& key_path, std::string& out) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key_path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+  DWORD type = 0;
+  std::string data;
+  if (olert::detail::QueryValue(HKEY_CLASSES_ROOT, key_path.c_str(), nullptr, type, data) !=
+      ERROR_SUCCESS) {
     return false;
   }
-  DWORD type = 0, size = 0;
-  LSTATUS status = RegQueryValueExA(key, nullptr, nullptr, &type, nullptr, &size);
-  std::string data(size, '\0');
-  if (status == ERROR_SUCCESS && size > 0) {
-    status = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-  }
-  RegCloseKey(key);
-  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
-  data.resize(size);
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
   while (!data.empty() && data.back() == '\0') data.pop_back();
-  out = data;
+  out = std::move(data);
   return true;
 }
 

@@ -15,6 +15,13 @@ bool ParseGuid(std::u16string_view text, GUID& out);
 // The braced upper-case registry form of a GUID (38 characters).
 std::string FormatGuid(const GUID& guid);
 
+// Value `name` (null: the default value) of the key `sub_key` below the
+// predefined key `root`, from one look at the registry: what
+// RegOpenKeyExA, RegQueryValueExA and RegCloseKey give together, without
+// a handle. ERROR_FILE_NOT_FOUND when the key or the value is absent.
+LONG QueryValue(HKEY root, const char* sub_key, const char* name, DWORD& type,
+                std::string& data);
+
 // A new BSTR holding the UTF-8 text, or null when memory runs out.
 BSTR AllocBstr(std::string_view utf8);
 // A view of a BSTR's characters (empty for null).

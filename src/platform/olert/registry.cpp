@@ -1,16 +1,19 @@
 // registry.cpp: the Reg* functions over the registry file.
 //
 // A handle is a heap object that names a key by its path from a predefined
-// root; it does not pin anything, so every call reads the file afresh and a
-// key deleted meanwhile (by this process or another) answers
+// root; it does not pin anything, so every call looks at the file afresh
+// (readers share the tree parsed from its current version) and a key
+// deleted meanwhile (by this process or another) answers
 // ERROR_KEY_DELETED. Handles are checked against the set of live ones, so a
 // closed or made-up handle answers ERROR_INVALID_HANDLE instead of being
 // followed.
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <unordered_set>
 
+#include "platform/olert/internal.h"
 #include "platform/olert/olert.h"
 #include "platform/olert/registry_store.h"
 
@@ -90,17 +93,18 @@ LONG Guarded(F&& body) {
   }
 }
 
-// The key a handle stands for, as the file holds it now (read into `tree`),
-// provided the handle was opened with the access `need`.
-LONG ReadKey(HKEY hKey, REGSAM need, RegistryTree& tree, RegistryKey*& key) {
+// The key a handle stands for, as the file holds it now (in `tree`, which
+// keeps it alive), provided the handle was opened with the access `need`.
+LONG ReadKey(HKEY hKey, REGSAM need, std::shared_ptr<const RegistryTree>& tree,
+             const RegistryKey*& key) {
   std::vector<std::string> path;
   REGSAM access;
   LONG status = Resolve(hKey, path, access);
   if (status != ERROR_SUCCESS) return status;
   if ((access & need) == 0) return ERROR_ACCESS_DENIED;
-  status = RegistryFile::Load(tree);
+  status = RegistryFile::Snapshot(tree);
   if (status != ERROR_SUCCESS) return status;
-  key = tree.Find(path);
+  key = tree->Find(path);
   return key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
@@ -121,6 +125,32 @@ LONG EditKey(HKEY hKey, REGSAM need, F&& edit) {
 }
 
 }  // namespace
+
+namespace olert::detail {
+
+LONG QueryValue(HKEY root, const char* sub_key, const char* name, DWORD& type,
+                std::string& data) {
+  return Guarded([&]() -> LONG {
+    std::vector<std::string> path, parts;
+    REGSAM access;
+    LONG status = Resolve(root, path, access);
+    if (status == ERROR_SUCCESS) status = SplitSubKey(sub_key, parts);
+    if (status != ERROR_SUCCESS) return status;
+    path.insert(path.end(), parts.begin(), parts.end());
+    std::shared_ptr<const RegistryTree> tree;
+    status = RegistryFile::Snapshot(tree);
+    if (status != ERROR_SUCCESS) return status;
+    const RegistryKey* key = tree->Find(path);
+    if (key == nullptr) return ERROR_FILE_NOT_FOUND;
+    auto it = key->values.find(FoldName(ValueName(name)));
+    if (it == key->values.end()) return ERROR_FILE_NOT_FOUND;
+    type = it->second.type;
+    data = it->second.data;
+    return ERROR_SUCCESS;
+  });
+}
+
+}  // namespace olert::detail
 
 extern "C" {
 
@@ -174,10 +204,10 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM sa
     LONG status = Resolve(hKey, base, access);
     if (status == ERROR_SUCCESS) status = SplitSubKey(lpSubKey, parts);
     if (status != ERROR_SUCCESS) return status;
-    RegistryTree tree;
-    status = RegistryFile::Load(tree);
+    std::shared_ptr<const RegistryTree> tree;
+    status = RegistryFile::Snapshot(tree);
     if (status != ERROR_SUCCESS) return status;
-    RegistryKey* key = tree.Find(base);
+    const RegistryKey* key = tree->Find(base);
     if (key == nullptr) return ERROR_KEY_DELETED;
     std::vector<std::string> spelled = base;
     for (const std::string& part : parts) {
@@ -216,8 +246,8 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD* lpReserved, DWORD
     return ERROR_INVALID_PARAMETER;
   }
   return Guarded([&]() -> LONG {
-    RegistryTree tree;
-    RegistryKey* key = nullptr;
+    std::shared_ptr<const RegistryTree> tree;
+    const RegistryKey* key = nullptr;
     LONG status = ReadKey(hKey, KEY_QUERY_VALUE, tree, key);
     if (status != ERROR_SUCCESS) return status;
     auto it = key->values.find(FoldName(ValueName(lpValueName)));
@@ -279,8 +309,8 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD* lpcchName,
     return ERROR_INVALID_PARAMETER;
   }
   return Guarded([&]() -> LONG {
-    RegistryTree tree;
-    RegistryKey* key = nullptr;
+    std::shared_ptr<const RegistryTree> tree;
+    const RegistryKey* key = nullptr;
     LONG status = ReadKey(hKey, KEY_ENUMERATE_SUB_KEYS, tree, key);
     if (status != ERROR_SUCCESS) return status;
     if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;

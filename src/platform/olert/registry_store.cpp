@@ -3,7 +3,8 @@
 // The whole registry is one text file. Every registry call looks at it
 // afresh so that processes see each other's writes, but parses it only when
 // it changed since the last parse (a page host makes dozens of calls per
-// request against a file that changes once at registration). File format (UTF-8, lines end in
+// request against a file that changes once at registration); readers share
+// that parsed tree, immutable, instead of copying it. File format (UTF-8, lines end in
 // "\n", a trailing "\r" is tolerated):
 //
 //   olert-registry 1                       first line, always
@@ -39,6 +40,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <set>
+#include <utility>
 
 namespace olert::detail {
 
@@ -303,7 +305,11 @@ RegistryTree::RegistryTree() {
 }
 
 RegistryKey* RegistryTree::Find(const std::vector<std::string>& path) {
-  RegistryKey* key = &top_;
+  return const_cast<RegistryKey*>(std::as_const(*this).Find(path));
+}
+
+const RegistryKey* RegistryTree::Find(const std::vector<std::string>& path) const {
+  const RegistryKey* key = &top_;
   for (const std::string& part : path) {
     auto it = key->subkeys.find(FoldName(part));
     if (it == key->subkeys.end()) return nullptr;
@@ -414,12 +420,13 @@ struct FileVersion {
   }
 };
 
-// The last tree parsed, with the version of the file it came from.
+// The last tree parsed or written, with the version of the file it came
+// from. Readers take a reference to the tree; a new version replaces it.
 struct ParsedFile {
   std::mutex mutex;
   bool valid = false;
   FileVersion version;
-  RegistryTree tree;
+  std::shared_ptr<const RegistryTree> tree;
 };
 
 ParsedFile& LastParsed() {
@@ -427,11 +434,30 @@ ParsedFile& LastParsed() {
   return *parsed;
 }
 
+// What a registry without a file holds: the predefined roots.
+const std::shared_ptr<const RegistryTree>& EmptyTree() {
+  static auto* empty = new std::shared_ptr<const RegistryTree>(std::make_shared<RegistryTree>());
+  return *empty;
+}
+
+// Keeps `tree` as the parsed form of the file at `path`, as it is now.
+void Remember(const std::string& path, const struct stat& st,
+              std::shared_ptr<const RegistryTree> tree) {
+  ParsedFile& last = LastParsed();
+  std::lock_guard<std::mutex> hold(last.mutex);
+  last.version = FileVersion::Of(path, st);
+  last.tree = std::move(tree);
+  last.valid = true;
+}
+
 }  // namespace
 
-LONG RegistryFile::Load(RegistryTree& tree) {
+LONG RegistryFile::Snapshot(std::shared_ptr<const RegistryTree>& tree) {
   std::string path = Path();
-  if (path.empty()) return ERROR_SUCCESS;  // nowhere to keep it: empty
+  if (path.empty()) {  // nowhere to keep it: empty
+    tree = EmptyTree();
+    return ERROR_SUCCESS;
+  }
   ParsedFile& last = LastParsed();
   struct stat st;
   if (stat(path.c_str(), &st) == 0) {
@@ -443,21 +469,27 @@ LONG RegistryFile::Load(RegistryTree& tree) {
   }
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS : ERROR_CANTREAD;
+    if (errno != ENOENT && errno != ENOTDIR) return ERROR_CANTREAD;
+    tree = EmptyTree();
+    return ERROR_SUCCESS;
   }
   std::string text;
   const bool have_version = fstat(fd, &st) == 0;
   bool ok = ReadAll(fd, text);
   close(fd);
   if (!ok) return ERROR_CANTREAD;
-  if (!Parse(text, tree)) return ERROR_BADDB;
-  if (have_version) {
-    std::lock_guard<std::mutex> hold(last.mutex);
-    last.version = FileVersion::Of(path, st);
-    last.tree = tree;
-    last.valid = true;
-  }
+  auto parsed = std::make_shared<RegistryTree>();
+  if (!Parse(text, *parsed)) return ERROR_BADDB;
+  if (have_version) Remember(path, st, parsed);
+  tree = std::move(parsed);
   return ERROR_SUCCESS;
+}
+
+LONG RegistryFile::Load(RegistryTree& tree) {
+  std::shared_ptr<const RegistryTree> current;
+  const LONG status = Snapshot(current);
+  if (status == ERROR_SUCCESS) tree = *current;
+  return status;
 }
 
 LONG RegistryFile::Update(const std::function<LONG(RegistryTree& tree, bool& changed)>& change) {
@@ -472,7 +504,14 @@ LONG RegistryFile::Update(const std::function<LONG(RegistryTree& tree, bool& cha
   bool changed = false;
   status = change(tree, changed);
   if (status != ERROR_SUCCESS || !changed) return status;
-  return WriteFileAtomically(path, Serialize(tree));
+  status = WriteFileAtomically(path, Serialize(tree));
+  // The file is ours while the lock is held: what it holds now is `tree`,
+  // so this process reads its own write without parsing it back.
+  struct stat st;
+  if (status == ERROR_SUCCESS && stat(path.c_str(), &st) == 0) {
+    Remember(path, st, std::make_shared<const RegistryTree>(std::move(tree)));
+  }
+  return status;
 }
 
 }  // namespace olert::detail

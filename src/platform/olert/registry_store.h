@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,8 +37,10 @@ class RegistryTree {
  public:
   RegistryTree();
   RegistryKey& top() { return top_; }
+  const RegistryKey& top() const { return top_; }
   // The key at `path` (root name first), or null.
   RegistryKey* Find(const std::vector<std::string>& path);
+  const RegistryKey* Find(const std::vector<std::string>& path) const;
 
  private:
   RegistryKey top_;
@@ -54,6 +57,10 @@ class RegistryFile {
   // registry). ERROR_BADDB when it cannot be parsed, ERROR_CANTREAD when it
   // cannot be read.
   static LONG Load(RegistryTree& tree);
+  // The same as a shared, immutable tree: the file is parsed again only
+  // when it changed (another inode, size or time) since the last parse in
+  // this process, and a write through Update is seen at once.
+  static LONG Snapshot(std::shared_ptr<const RegistryTree>& tree);
   // Read-modify-write under an exclusive lock on "<file>.lock": loads the
   // file, runs `change`, and when it answers ERROR_SUCCESS with `changed`
   // set, writes a new file beside the old one and renames it over.

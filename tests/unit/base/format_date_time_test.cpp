@@ -10,6 +10,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 namespace quill {
 namespace {
@@ -164,6 +165,45 @@ TEST(FormatDateTime, ResultIsCutAfter256BytesOnASequenceBoundary) {
     const std::string result = FormatDateTime(std::string(prefix, 'x') + sequence + "xxxx", 0);
     EXPECT_EQ(result.size(), size) << prefix << " " << sequence;
     EXPECT_EQ(result.compare(0, prefix, std::string(prefix, 'x')), 0);
+  }
+}
+
+// The regional texts come from formats compiled once and reused; they must
+// say what the parts of the value say, for every kind of value: years
+// below 100, day 0 and before it, and times that round up to midnight.
+TEST(FormatDateTime, ReusedFormatsMatchTheDecodedParts) {
+  std::vector<TDateTime> values = {0, -0.0, -1.25, -693593.5, -693594.25, 1e10, 2958465.9999999, 1.0 - 0.4e-8,
+                                   -1.0 + 0.4e-8, 0.5 - 1e-12};
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> day(-693593, 2958466), early(-693593, -657000);
+  for (int i = 0; i < 3000; ++i) values.push_back(i % 3 == 0 ? early(random) : day(random));
+  for (int year : {1, 9, 10, 99, 100, 1899, 1900, 2000, 9999}) {
+    values.push_back(EncodeDateTime(year, 12, 31, 23, 59, 59, 999) + 0.6 / kMSecsPerDay);
+    values.push_back(EncodeDate(year, 1, 1) - 1e-9);
+  }
+  const TFormatSettings copy = RegionalSettings();  // compiled again on every call
+  std::string date_text, time_text, both_text;      // one string each, reused
+  for (const TDateTime value : values) {
+    const DateParts d = DecodeDate(value);
+    const TimeParts t = DecodeTime(value);
+    const std::string date = std::to_string(d.Month) + "/" + std::to_string(d.Day) + "/" +
+                             (d.Year < 1000 ? std::string(d.Year < 10 ? 3 : d.Year < 100 ? 2 : 1, '0') : "") +
+                             std::to_string(d.Year);
+    const std::string minutes_seconds = (t.Minute < 10 ? ":0" : ":") + std::to_string(t.Minute) +
+                                        (t.Second < 10 ? ":0" : ":") + std::to_string(t.Second);
+    const std::string time = std::to_string(t.Hour % 12 == 0 ? 12 : t.Hour % 12) + minutes_seconds +
+                             (t.Hour < 12 ? " AM" : " PM");
+    const bool midnight = t.Hour == 0 && t.Minute == 0 && t.Second == 0;
+    DateToStr(value, &date_text);
+    TimeToStr(value, &time_text);
+    DateTimeToStr(value, &both_text);
+    ASSERT_EQ(date_text, date) << value;
+    ASSERT_EQ(time_text, time) << value;
+    ASSERT_EQ(both_text, midnight ? date : date + " " + time) << value;
+    ASSERT_EQ(DateTimeToStr(value), both_text);
+    for (const char* format : {"yyyy-mm-dd hh:nn:ss.zzz dddd mmm", "c", "t ampm yy"}) {
+      ASSERT_EQ(FormatDateTime(format, value), FormatDateTime(format, value, copy)) << value;
+    }
   }
 }
 

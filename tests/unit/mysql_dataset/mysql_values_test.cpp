@@ -250,6 +250,10 @@ TEST_F(MySQLValues, DisplayTextsUseTheRegionalFormats) {
   EXPECT_EQ(F("price").DisplayText(), "3.3");
   static_cast<TDateTimeField&>(F("born")).DisplayFormat = "yyyy-mm-dd";
   EXPECT_EQ(F("born").DisplayText(), "2001-12-31");
+  static_cast<TDateTimeField&>(F("born")).DisplayFormat = "mmm yyyy";  // a change is seen
+  EXPECT_EQ(F("born").DisplayText(), "Dec 2001");
+  static_cast<TDateTimeField&>(F("born")).DisplayFormat.clear();
+  EXPECT_EQ(F("born").DisplayText(), "12/31/2001");
   static_cast<TIntegerField&>(F("small")).DisplayFormat = "000";
   EXPECT_EQ(F("small").DisplayText(), "-012");
 }

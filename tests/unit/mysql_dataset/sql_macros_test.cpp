@@ -63,6 +63,9 @@ TEST_F(MacroTest, TemplateNamesAreCollectedAndRecollected) {
   names.clear();
   for (int i = 0; i < macros.Count(); ++i) names.push_back(macros.Macro(i).Name);
   EXPECT_EQ(names, (std::vector<std::string>{"b", "c", "unterminated ", "n"}));
+  TMySQLMacros other;  // the same text with other delimiters names other macros
+  other.ParseSQL("select '[a]', [b], [c,d] /* [e] */ ] [B] [unterminated 'x [y]", "[;]", true);
+  EXPECT_NE(other.FindMacro("c,d"), nullptr);
 }
 
 TEST_F(MacroTest, ExpansionReplacesMacrosAndNormalisesBlanks) {

@@ -221,6 +221,34 @@ TEST(Registry, FileIsTextWrittenByRenameOnly) {
   }
 }
 
+// Reads come from the tree parsed once per version of the file: a write
+// through the runtime, and a file another writer put in place, are seen by
+// the very next read, even when they come faster than file times change
+// and keep the size.
+TEST(Registry, ReadsSeeEveryWriteAtOnce) {
+  ScopedRegistry reg;
+  HKEY key = Create(HKEY_CLASSES_ROOT, "Cached.Class\\CLSID");
+  for (char c = 'a'; c <= 'z'; ++c) {
+    ASSERT_EQ(SetString(key, nullptr, std::string(1, c)), ERROR_SUCCESS);
+    ASSERT_EQ(GetString(key, nullptr), std::string(1, c));
+  }
+  const std::string guid = "{00000000-0000-0000-0000-00000000000A}";
+  ASSERT_EQ(SetString(key, nullptr, guid), ERROR_SUCCESS);
+  CLSID clsid;
+  ASSERT_EQ(CLSIDFromProgID(u"Cached.Class", &clsid), S_OK);
+  EXPECT_EQ(clsid.Data4[7], 0x0A);
+  for (int round = 0; round < 2; ++round) {  // another writer's file, renamed into place
+    std::string text = ReadFile(reg.path());
+    text.replace(text.find(round == 0 ? "0A}" : "0B}"), 2, round == 0 ? "0B" : "0C");
+    std::ofstream(reg.path() + ".new") << text;
+    std::filesystem::rename(reg.path() + ".new", reg.path());
+    ASSERT_EQ(CLSIDFromProgID(u"Cached.Class", &clsid), S_OK);
+    EXPECT_EQ(clsid.Data4[7], round == 0 ? 0x0B : 0x0C);
+    EXPECT_EQ(GetString(key, nullptr).substr(35), round == 0 ? "0B}" : "0C}");
+  }
+  RegCloseKey(key);
+}
+
 TEST(Registry, HandWrittenFileIsRead) {
   ScopedRegistry reg;
   std::ofstream(reg.path()) << "olert-registry 1\r\n"
