@@ -81,6 +81,22 @@ LONG SplitSubKey(const char* sub, std::vector<std::string>& parts) {
 
 std::string ValueName(const char* name) { return name == nullptr ? std::string() : std::string(name); }
 
+// The path and access of handle `key`, and the parts of `sub` below it.
+LONG ResolveSubKey(HKEY key, const char* sub, std::vector<std::string>& base, std::vector<std::string>& parts,
+                   REGSAM& access) {
+  const LONG status = Resolve(key, base, access);
+  return status == ERROR_SUCCESS ? SplitSubKey(sub, parts) : status;
+}
+
+// The whole path of `sub` below handle `key`.
+LONG ResolveSubKeyPath(HKEY key, const char* sub, std::vector<std::string>& path) {
+  std::vector<std::string> parts;
+  REGSAM access;
+  const LONG status = ResolveSubKey(key, sub, path, parts, access);
+  if (status == ERROR_SUCCESS) path.insert(path.end(), parts.begin(), parts.end());
+  return status;
+}
+
 // Runs `body`, turning an allocation failure into the registry's code.
 template <typename F>
 LONG Guarded(F&& body) {
@@ -131,12 +147,9 @@ namespace olert::detail {
 LONG QueryValue(HKEY root, const char* sub_key, const char* name, DWORD& type,
                 std::string& data) {
   return Guarded([&]() -> LONG {
-    std::vector<std::string> path, parts;
-    REGSAM access;
-    LONG status = Resolve(root, path, access);
-    if (status == ERROR_SUCCESS) status = SplitSubKey(sub_key, parts);
+    std::vector<std::string> path;
+    LONG status = ResolveSubKeyPath(root, sub_key, path);
     if (status != ERROR_SUCCESS) return status;
-    path.insert(path.end(), parts.begin(), parts.end());
     std::shared_ptr<const RegistryTree> tree;
     status = RegistryFile::Snapshot(tree);
     if (status != ERROR_SUCCESS) return status;
@@ -164,8 +177,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*
   return Guarded([&]() -> LONG {
     std::vector<std::string> base, parts;
     REGSAM access;
-    LONG status = Resolve(hKey, base, access);
-    if (status == ERROR_SUCCESS) status = SplitSubKey(lpSubKey, parts);
+    LONG status = ResolveSubKey(hKey, lpSubKey, base, parts, access);
     if (status != ERROR_SUCCESS) return status;
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     std::vector<std::string> spelled;
@@ -201,8 +213,7 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM sa
   return Guarded([&]() -> LONG {
     std::vector<std::string> base, parts;
     REGSAM access;
-    LONG status = Resolve(hKey, base, access);
-    if (status == ERROR_SUCCESS) status = SplitSubKey(lpSubKey, parts);
+    LONG status = ResolveSubKey(hKey, lpSubKey, base, parts, access);
     if (status != ERROR_SUCCESS) return status;
     std::shared_ptr<const RegistryTree> tree;
     status = RegistryFile::Snapshot(tree);
@@ -269,12 +280,9 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD* lpReserved, DWORD
 LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
   return Guarded([&]() -> LONG {
-    std::vector<std::string> path, parts;
-    REGSAM access;
-    LONG status = Resolve(hKey, path, access);
-    if (status == ERROR_SUCCESS) status = SplitSubKey(lpSubKey, parts);
+    std::vector<std::string> path;
+    const LONG status = ResolveSubKeyPath(hKey, lpSubKey, path);
     if (status != ERROR_SUCCESS) return status;
-    path.insert(path.end(), parts.begin(), parts.end());
     if (path.size() < 2) return ERROR_ACCESS_DENIED;  // the predefined roots stay
     std::string last = FoldName(path.back());
     path.pop_back();
