@@ -31,11 +31,10 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "base/shared_text_cache.h"
 #include "base/utf8.h"
 #include "platform/core/civil_date.h"
 
@@ -637,20 +636,8 @@ constexpr size_t kMaxCachedFormat = 256;
 // the ones they hold.
 constexpr size_t kMaxCachedFormats = 64;
 
-struct TextHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-};
-
-struct FormatCache {
-  std::mutex mutex;
-  std::unordered_map<std::string, std::shared_ptr<const TDateTimeFormat>, TextHash,
-                     std::equal_to<>>
-      formats;
-};
-
-FormatCache& RegionalFormats() {
-  static auto* cache = new FormatCache;  // lives to the end: used from exit paths too
+SharedTextCache<TDateTimeFormat>& RegionalFormats() {
+  static auto* cache = new SharedTextCache<TDateTimeFormat>(kMaxCachedFormats);  // used from exit paths too
   return *cache;
 }
 
@@ -675,18 +662,8 @@ std::shared_ptr<const TDateTimeFormat> RegionalDateTimeFormat(std::string_view f
   if (format.size() > kMaxCachedFormat) {
     return std::make_shared<const TDateTimeFormat>(format, RegionalSettings());
   }
-  FormatCache& cache = RegionalFormats();
-  {
-    std::lock_guard<std::mutex> hold(cache.mutex);
-    auto found = cache.formats.find(format);
-    if (found != cache.formats.end()) return found->second;
-  }
-  // Compiled outside the lock; a thread that compiled the same text
-  // meanwhile wins, and both results are alike.
-  auto compiled = std::make_shared<const TDateTimeFormat>(format, RegionalSettings());
-  std::lock_guard<std::mutex> hold(cache.mutex);
-  if (cache.formats.size() >= kMaxCachedFormats) cache.formats.clear();
-  return cache.formats.emplace(std::string(format), std::move(compiled)).first->second;
+  return RegionalFormats().Get(
+      format, [format] { return std::make_shared<const TDateTimeFormat>(format, RegionalSettings()); });
 }
 
 std::string FormatDateTime(std::string_view format, TDateTime value,

@@ -3,11 +3,10 @@
 #include "mysql_dataset/macros.h"
 
 #include <memory>
-#include <mutex>
-#include <unordered_map>
 #include <vector>
 
 #include "base/published.h"
+#include "base/shared_text_cache.h"
 #include "base/string_list.h"
 #include "sql_parser/basic_parser.h"
 #include "sql_parser/qz_str_utils.h"
@@ -72,16 +71,6 @@ MacroNameList CollectNames(std::string_view sql, std::string_view macro_del) {
 constexpr size_t kMaxCachedText = 4096;
 constexpr size_t kMaxCachedTexts = 256;
 
-struct MacroNameCache {
-  std::mutex mutex;
-  std::unordered_map<std::string, std::shared_ptr<const MacroNameList>> lists;
-};
-
-MacroNameCache& NameCache() {
-  static auto* cache = new MacroNameCache;  // lives to the end: used from exit paths too
-  return *cache;
-}
-
 std::shared_ptr<const MacroNameList> MacroNamesOf(std::string_view sql,
                                                   std::string_view macro_del) {
   if (sql.size() > kMaxCachedText) {
@@ -92,16 +81,8 @@ std::shared_ptr<const MacroNameList> MacroNamesOf(std::string_view sql,
   key += ':';
   key.append(macro_del);
   key.append(sql);
-  MacroNameCache& cache = NameCache();
-  {
-    std::lock_guard<std::mutex> hold(cache.mutex);
-    auto found = cache.lists.find(key);
-    if (found != cache.lists.end()) return found->second;
-  }
-  auto names = std::make_shared<const MacroNameList>(CollectNames(sql, macro_del));
-  std::lock_guard<std::mutex> hold(cache.mutex);
-  if (cache.lists.size() >= kMaxCachedTexts) cache.lists.clear();
-  return cache.lists.emplace(std::move(key), std::move(names)).first->second;
+  static auto* cache = new SharedTextCache<MacroNameList>(kMaxCachedTexts);  // used from exit paths too
+  return cache->Get(key, [&] { return std::make_shared<const MacroNameList>(CollectNames(sql, macro_del)); });
 }
 
 }  // namespace
