@@ -611,8 +611,12 @@ size_t TDateTimeFormat::WriteShape(const DateParts& date, const TimeParts& time,
 void TDateTimeFormat::Format(TDateTime value, std::string* out) const {
   const TTimeStamp stamp = DateTimeToTimeStamp(value);
   // A date's text needs no time of day, a time's no calendar.
-  const DateParts date = needs_date_ ? DayNumberToDate(stamp.Date) : DateParts{};
-  const TimeParts time = needs_time_ ? MSecsToTime(stamp.Time) : TimeParts{};
+  Format(needs_date_ ? DayNumberToDate(stamp.Date) : DateParts{},
+         needs_time_ ? MSecsToTime(stamp.Time) : TimeParts{}, out);
+}
+
+void TDateTimeFormat::Format(const DateParts& date, const TimeParts& time,
+                             std::string* out) const {
   char buffer[kStopWriting + 2 * kWord];
   const size_t length = shape_ != Shape::kSteps ? WriteShape(date, time, buffer)
                         : bounded_             ? Write<true>(date, time, buffer)
@@ -678,5 +682,15 @@ std::string DateTimeToStr(TDateTime value) { return RegionalDateTime().Format(va
 void DateToStr(TDateTime value, std::string* out) { RegionalShortDate().Format(value, out); }
 void TimeToStr(TDateTime value, std::string* out) { RegionalLongTime().Format(value, out); }
 void DateTimeToStr(TDateTime value, std::string* out) { RegionalDateTime().Format(value, out); }
+void DateToStr(const DateParts& date, std::string* out) {
+  RegionalShortDate().Format(date, TimeParts{}, out);
+}
+void TimeToStr(const TimeParts& time, std::string* out) {
+  static const DateParts day_zero = DecodeDate(0);
+  RegionalLongTime().Format(day_zero, time, out);
+}
+void DateTimeToStr(const DateParts& date, const TimeParts& time, std::string* out) {
+  RegionalDateTime().Format(date, time, out);
+}
 
 }  // namespace quill

@@ -58,6 +58,10 @@ std::string DateTimeToStr(TDateTime value);
 void DateToStr(TDateTime value, std::string* out);
 void TimeToStr(TDateTime value, std::string* out);
 void DateTimeToStr(TDateTime value, std::string* out);
+// The same of a value already taken apart (see TDateTimeFormat::Format).
+void DateToStr(const DateParts& date, std::string* out);
+void TimeToStr(const TimeParts& time, std::string* out);
+void DateTimeToStr(const DateParts& date, const TimeParts& time, std::string* out);
 
 // A format text read once, to write many values: Format(value) is
 // FormatDateTime(text, value, settings) without reading the text again.
@@ -75,6 +79,9 @@ class TDateTimeFormat {
   std::string Format(TDateTime value) const;
   // Replaces the content of *out with Format(value), reusing its capacity.
   void Format(TDateTime value, std::string* out) const;
+  // The same for a value already taken apart, as DecodeDate and DecodeTime
+  // give it (a time of day writes the date of day 0, 1899-12-30).
+  void Format(const DateParts& date, const TimeParts& time, std::string* out) const;
 
  private:
   friend class TDateTimeFormatCompiler;

@@ -196,6 +196,32 @@ bool TryStrToFloatDot(std::string_view text, double* out) {
   return true;
 }
 
+bool IsCanonicalInteger(std::string_view text, bool wide) {
+  const bool negative = !text.empty() && text[0] == '-';
+  std::string_view digits = text.substr(negative ? 1 : 0);
+  if (digits.empty() || digits.size() > (wide ? 19 : 10)) return false;
+  if (digits[0] == '0') return digits.size() == 1 && !negative;
+  for (const char c : digits) {
+    if (!IsDigit(c)) return false;
+  }
+  const std::string_view limit = wide ? (negative ? "9223372036854775808" : "9223372036854775807")
+                                      : (negative ? "2147483648" : "2147483647");
+  return digits.size() < limit.size() || digits <= limit;
+}
+
+bool IsPlainDecimal(std::string_view text) {
+  if (text.size() > 80) return false;
+  size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+  const size_t start = i;
+  while (i < text.size() && IsDigit(text[i])) ++i;
+  if (i == start) return false;
+  if (i == text.size()) return true;
+  if (text[i] != '.') return false;
+  const size_t fraction = ++i;
+  while (i < text.size() && IsDigit(text[i])) ++i;
+  return i > fraction && i == text.size();
+}
+
 double StrToFloatDot(std::string_view text) {
   double value = 0;
   if (!TryStrToFloatDot(text, &value)) throw EConvertError(InvalidFloatMessage(std::string(text)));

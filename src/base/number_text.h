@@ -37,6 +37,15 @@ double StrToFloatDot(std::string_view text);
 // alone.
 bool TryStrToInt(std::string_view text, int32_t* out);
 bool TryStrToInt64(std::string_view text, int64_t* out);
+// True when `text` is exactly what std::to_string writes for an integer
+// between the bounds of int64_t (`wide`) or int32_t: an optional "-" and
+// decimal digits without leading zeros, no blanks, no "+", no "-0". Such a
+// text reads as that integer and is its own decimal text again.
+bool IsCanonicalInteger(std::string_view text, bool wide);
+// True when `text` is an optional "-", digits, and optionally "." and more
+// digits, with no blanks and at most 80 characters: a decimal that
+// TryStrToFloatDot surely reads.
+bool IsPlainDecimal(std::string_view text);
 // Raise EConvertError "'<text>' is not a valid integer value".
 int32_t StrToInt(std::string_view text);
 int64_t StrToInt64(std::string_view text);

@@ -20,6 +20,7 @@ bool IsBlankOrControl(unsigned char c) { return c <= ' '; }
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;  // names are mostly written as they are looked for
   for (size_t i = 0; i < a.size(); ++i) {
     if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   }

@@ -225,6 +225,10 @@ TRecordBuffer* TDataSet::ActiveBuffer() const {
   return buffers_[static_cast<size_t>(active_index_)].get();
 }
 
+TDataSet::TKeptText TDataSet::PeekFieldText(const TField&, std::string_view*) {
+  return TKeptText::Unknown;
+}
+
 bool TDataSet::ReadFieldText(const TField& field, std::string* out) {
   TFieldValue value;
   value.Text.swap(*out);

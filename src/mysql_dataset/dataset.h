@@ -277,6 +277,15 @@ class TDataSet : public TComponent {
   // ftUnknown): the text goes to *out, whose capacity is kept; *out is
   // emptied when the answer is false.
   virtual bool ReadFieldText(const TField& field, std::string* out);
+  // What a field's text can be made from without reading its value, for a
+  // dataset that keeps values as text: Text with the kept text in *text
+  // (valid until the active record changes; not trimmed or checked) when
+  // ReadFieldValue reads the value from exactly that text with the readers
+  // of its type (for ftFloat: only an exact decimal's text); Null when the
+  // field has no value; Unknown (the default) when there is no such text,
+  // and the field reads its value instead.
+  enum class TKeptText : uint8_t { Unknown, Null, Text };
+  virtual TKeptText PeekFieldText(const TField& field, std::string_view* text);
   // Stores a value (null: NULL) into the active record.
   virtual void WriteFieldValue(TField& field, const TFieldValue* source) = 0;
   // A stream over the blob of `field` in the active record.

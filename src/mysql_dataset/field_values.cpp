@@ -145,6 +145,23 @@ bool TMySQLDataset::ReadFieldValue(const TField& field, TFieldValue* dest) {
   return true;
 }
 
+TDataSet::TKeptText TMySQLDataset::PeekFieldText(const TField& field, std::string_view* text) {
+  // The checks of ReadFieldValue up to the conversion, in its order.
+  const auto* record = static_cast<const TMySQLRecord*>(ActiveRecordBuffer());
+  if (record == nullptr) return TKeptText::Null;
+  const int column = field.FieldNo() - 1;
+  if (column < 0 || column >= ColumnCount() || column >= record->Columns()) return TKeptText::Null;
+  const TFieldType type = field.DataType();
+  if (type == ftBlob || type == ftMemo) return TKeptText::Unknown;
+  const TFieldInfo& info = ColumnInfo(column);
+  const TCell cell = record->Cell(column);
+  if (cell.Null || (info.IsBlob() && type != ftUnknown)) return TKeptText::Null;
+  // A float column's value is its double, not its text.
+  if (type == ftFloat && !IsDecimalType(info.FieldType)) return TKeptText::Unknown;
+  *text = cell.Bytes;
+  return TKeptText::Text;
+}
+
 bool TMySQLDataset::ReadFieldText(const TField& field, std::string* out) {
   // The path of every text read: the rules of ReadFieldValue for text
   // fields, without an intermediate value.

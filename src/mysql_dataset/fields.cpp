@@ -463,17 +463,65 @@ std::string TDateTimeField::GetText(bool display) const {
   return text;
 }
 
+namespace {
+
+// The parts of a kept text in the server's fixed form for a field of
+// `type`; false when the text must be read as a TDateTime.
+bool KeptDateTimeParts(TFieldType type, std::string_view text, DateParts* date, TimeParts* time) {
+  switch (type) {
+    case ftDate:
+      *time = TimeParts{};
+      return ServerDateParts(text, date);
+    case ftTime: {
+      static const DateParts day_zero = DecodeDate(0);
+      *date = day_zero;
+      return ServerTimeParts(text, time);
+    }
+    default:
+      // A TIMESTAMP's text in this form reads as a DATETIME's does.
+      return text.size() == 19 && text[10] == ' ' && ServerDateParts(text.substr(0, 10), date) &&
+             ServerTimeParts(text.substr(11), time);
+  }
+}
+
+}  // namespace
+
 void TDateTimeField::GetTextTo(bool display, std::string* out) const {
+  const bool formatted = display && !DisplayFormat.empty();
+  // A column's cells share the format: it is read once, not per cell.
+  if (formatted && (display_format_ == nullptr || display_format_->Text() != DisplayFormat)) {
+    display_format_ = RegionalDateTimeFormat(DisplayFormat);
+  }
+  // The server's own text is taken apart directly when it can be.
+  std::string_view kept;
+  switch (DataSet().PeekFieldText(*this, &kept)) {
+    case TDataSet::TKeptText::Null:
+      out->clear();
+      return;
+    case TDataSet::TKeptText::Text: {
+      DateParts date;
+      TimeParts time;
+      if (!KeptDateTimeParts(DataType(), kept, &date, &time)) break;
+      if (formatted) {
+        display_format_->Format(date, time, out);
+        return;
+      }
+      switch (DataType()) {
+        case ftDate: DateToStr(date, out); break;
+        case ftTime: TimeToStr(time, out); break;
+        default: DateTimeToStr(date, time, out); break;
+      }
+      return;
+    }
+    case TDataSet::TKeptText::Unknown:
+      break;
+  }
   TFieldValue v;
   if (!GetData(&v)) {
     out->clear();
     return;
   }
-  if (display && !DisplayFormat.empty()) {
-    // A column's cells share the format: it is read once, not per cell.
-    if (display_format_ == nullptr || display_format_->Text() != DisplayFormat) {
-      display_format_ = RegionalDateTimeFormat(DisplayFormat);
-    }
+  if (formatted) {
     display_format_->Format(v.DateTime, out);
     return;
   }

@@ -261,6 +261,9 @@ class TIntegralField : public TNumericField {
  protected:
   TIntegralField(TDataSet& dataset, TFieldType type);
   std::string GetText(bool display) const override;
+  // Without a format, a kept text that is the number's own decimal text is
+  // taken as it is.
+  void GetTextTo(bool display, std::string* out) const override;
   void CheckRange(int64_t value) const;
   // The value, 0 for none.
   T Value() const;
@@ -348,6 +351,8 @@ class TFloatField : public TNumericField {
 
  protected:
   std::string GetText(bool display) const override;
+  // An exact decimal's kept text in plain notation is taken as it is.
+  void GetTextTo(bool display, std::string* out) const override;
 
  private:
   // Range checks, then writes the value with its text (empty: none).

@@ -366,6 +366,7 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
 
   bool CanModify() const override { return !read_only_; }
   bool ReadFieldValue(const TField& field, TFieldValue* dest) override;
+  TKeptText PeekFieldText(const TField& field, std::string_view* text) override;
   bool ReadFieldText(const TField& field, std::string* out) override;
   // Conversion or validation failures become EAbort, the value unwritten.
   void WriteFieldValue(TField& field, const TFieldValue* source) override;

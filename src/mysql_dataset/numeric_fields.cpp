@@ -120,6 +120,29 @@ std::string TIntegralField<T>::GetText(bool display) const {
 }
 
 template <typename T>
+void TIntegralField<T>::GetTextTo(bool display, std::string* out) const {
+  if (FormatFor(display).empty()) {
+    std::string_view kept;
+    switch (DataSet().PeekFieldText(*this, &kept)) {
+      case TDataSet::TKeptText::Null:
+        out->clear();
+        return;
+      case TDataSet::TKeptText::Text:
+        // Values are read in the range of their type: 32 bits but for
+        // ftLargeint.
+        if (IsCanonicalInteger(kept, DataType() == ftLargeint)) {
+          out->assign(kept);
+          return;
+        }
+        break;
+      case TDataSet::TKeptText::Unknown:
+        break;
+    }
+  }
+  *out = GetText(display);
+}
+
+template <typename T>
 void TIntegralField<T>::SetAsString(std::string_view text) {
   if (text.empty()) {
     Clear();
@@ -206,6 +229,26 @@ std::string TFloatField::GetText(bool display) const {
   if (Currency) return FormatFloat("#,##0.00", v.Float);
   if (!v.Text.empty()) return v.Text;
   return FloatToStrGeneral(v.Float, Precision);
+}
+
+void TFloatField::GetTextTo(bool display, std::string* out) const {
+  if (FormatFor(display).empty() && !Currency) {
+    std::string_view kept;
+    switch (DataSet().PeekFieldText(*this, &kept)) {
+      case TDataSet::TKeptText::Null:
+        out->clear();
+        return;
+      case TDataSet::TKeptText::Text:
+        if (IsPlainDecimal(kept)) {
+          out->assign(kept);
+          return;
+        }
+        break;
+      case TDataSet::TKeptText::Unknown:
+        break;
+    }
+  }
+  *out = GetText(display);
 }
 
 void TFloatField::SetAsString(std::string_view text) {

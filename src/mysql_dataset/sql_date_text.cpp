@@ -107,6 +107,35 @@ TDateTime SqlTextToTimestamp(std::string_view text) {
   return AllDigits(text) ? StampToDateTime(ParseTimestamp14(text)) : SqlTextToDateTime(text);
 }
 
+bool ServerDateParts(std::string_view text, DateParts* date) {
+  int century, year, month, day;
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !TwoDigits(text, 0, &century) ||
+      !TwoDigits(text, 2, &year) || !TwoDigits(text, 5, &month) || !TwoDigits(text, 8, &day)) {
+    return false;
+  }
+  year += century * 100;
+  if (year == 0 || month == 0 || day == 0 || month > 12 ||
+      day > core::DaysInMonth(year, static_cast<unsigned>(month))) {
+    return false;
+  }
+  const int64_t day_number =
+      core::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kDayZero;
+  // Day 1, 0001-01-01, was a Monday (2 when Sunday is 1).
+  *date = DateParts{year, month, day, static_cast<int>(day_number % 7) + 1};
+  return true;
+}
+
+bool ServerTimeParts(std::string_view text, TimeParts* time) {
+  int hour, minute, second;
+  if (text.size() != 8 || text[2] != ':' || text[5] != ':' || !TwoDigits(text, 0, &hour) ||
+      !TwoDigits(text, 3, &minute) || !TwoDigits(text, 6, &second) ||
+      !IsValidTime(hour, minute, second, 0)) {
+    return false;
+  }
+  *time = TimeParts{hour, minute, second, 0};
+  return true;
+}
+
 std::string DateToSqlText(TDateTime value) {
   const DateParts d = DecodeDate(value);
   return Print("%04d-%02d-%02d", d.Year, d.Month, d.Day);

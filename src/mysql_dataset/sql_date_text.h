@@ -25,6 +25,14 @@ TDateTime SqlTextToDateTime(std::string_view text);
 // date-time form.
 TDateTime SqlTextToTimestamp(std::string_view text);
 
+// The server's fixed forms taken straight apart, for texts that need no
+// general reader: "yyyy-mm-dd" with no zero part and a valid date (the
+// parts as DecodeDate gives them for the value SqlTextToDate reads), and
+// "hh:nn:ss" with a valid time (as DecodeTime gives them). False for
+// anything else: such a text is read as a TDateTime instead.
+bool ServerDateParts(std::string_view text, DateParts* date);
+bool ServerTimeParts(std::string_view text, TimeParts* time);
+
 std::string DateToSqlText(TDateTime value);        // "yyyy-mm-dd"
 std::string TimeToSqlText(TDateTime value);        // "hh:nn:ss"
 std::string DateTimeToSqlText(TDateTime value);    // "yyyy-mm-dd hh:nn:ss"

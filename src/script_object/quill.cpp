@@ -299,9 +299,12 @@ HRESULT TQuill::UnLink(BSTR Detail) {
 
 std::unique_ptr<TDataSetPageProducer> TQuill::MakeProducer(const std::string& name) {
   auto producer = std::make_unique<TDataSetPageProducer>();
-  producer->OnHTMLTag = [this](TPageProducer& sender, TTag tag, const std::string& tag_name,
-                               const TStringList& params, std::string& replace_text) {
-    HandleFieldTags(sender, tag, tag_name, params, replace_text);
+  // The handler belongs to this producer: it is the sender of every event.
+  producer->OnHTMLTag = [this, owner = producer.get()](TPageProducer&, TTag,
+                                                        const std::string& tag_name,
+                                                        const TStringList& params,
+                                                        std::string& replace_text) {
+    HandleFieldTags(*owner, tag_name, params, replace_text);
   };
   const int found = FindDataset(name);
   if (found >= 0) producer->SetDataSet(datasets_[static_cast<size_t>(found)].second.get());
@@ -326,15 +329,15 @@ const TQuill::FieldTagParams& TQuill::ReadFieldTagParams(const TStringList& para
     field_tag_params_.field_prefix = params.Value("FIELDPREFIX");
     field_tag_params_.field_postfix = params.Value("FIELDPOSTFIX");
     field_tag_params_.encoding = EncodeParam(params);
+    field_tag_params_.between = field_tag_params_.field_postfix + field_tag_params_.field_prefix;
     field_tag_params_.list = params.Handle();
   }
   return field_tag_params_;
 }
 
-void TQuill::HandleFieldTags(TPageProducer& sender, TTag, const std::string& tag_name,
+void TQuill::HandleFieldTags(TDataSetPageProducer& sender, const std::string& tag_name,
                              const TStringList& params, std::string& replace_text) {
-  auto* producer = dynamic_cast<TDataSetPageProducer*>(&sender);
-  TDataSet* dataset = producer != nullptr ? producer->DataSet() : nullptr;
+  TDataSet* dataset = sender.DataSet();
   if (dataset == nullptr) return;
   const bool names = SameText(tag_name, "FIELDNAMES");
   const bool values = !names && SameText(tag_name, "FIELDVALUES");
@@ -351,13 +354,15 @@ void TQuill::HandleFieldTags(TPageProducer& sender, TTag, const std::string& tag
                     p.encoding);
       replace_text += p.field_postfix;
     }
-  } else if (dataset->Active()) {
+  } else if (dataset->Active() && count > 0) {
+    // Every row of a table comes through here: one append between fields.
+    replace_text += p.field_prefix;
     for (int i = 0; i < count; ++i) {
-      replace_text += p.field_prefix;
+      if (i > 0) replace_text += p.between;
       dataset->Field(i).ReadDisplayText(&field_text_);
       AppendEncoded(replace_text, field_text_, p.encoding);
-      replace_text += p.field_postfix;
     }
+    replace_text += p.field_postfix;
   }
   replace_text += p.postfix;
 }

@@ -166,7 +166,7 @@ class TQuill final : public TASPObject {
   // The tag handler of the producers: FIELDNAMES and FIELDVALUES, each name
   // or value encoded as the tag's ENCODE parameter says (none without it;
   // an unknown encoding raises EConvertError).
-  void HandleFieldTags(TPageProducer& sender, TTag tag, const std::string& tag_name,
+  void HandleFieldTags(TDataSetPageProducer& sender, const std::string& tag_name,
                        const TStringList& params, std::string& replace_text);
 
  protected:
@@ -224,6 +224,7 @@ class TQuill final : public TASPObject {
   struct FieldTagParams {
     ObjectHandle list = kNoHandle;
     std::string prefix, postfix, field_prefix, field_postfix;
+    std::string between;  // field_postfix and field_prefix: from one field to the next
     TTextEncoding encoding = TTextEncoding::None;  // of each name or value
   };
   const FieldTagParams& ReadFieldTagParams(const TStringList& params);

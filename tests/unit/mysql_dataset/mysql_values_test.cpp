@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <functional>
 
+#include "base/format_date_time.h"
 #include "base/published.h"
 #include "fake_result.h"
 #include "mysql_dataset/blob_stream.h"
@@ -256,6 +259,84 @@ TEST_F(MySQLValues, DisplayTextsUseTheRegionalFormats) {
   EXPECT_EQ(F("born").DisplayText(), "12/31/2001");
   static_cast<TIntegerField&>(F("small")).DisplayFormat = "000";
   EXPECT_EQ(F("small").DisplayText(), "-012");
+}
+
+// Display texts are taken from the server's text where it is in its own
+// form, and from the value otherwise: both ways must give the same text,
+// or fail the same way.
+TEST_F(MySQLValues, DisplayTextsFromTheServersTextMatchThoseOfTheValue) {
+  const std::vector<std::vector<std::string>> texts = {
+      /* small */ {"0", "-0", "007", "+5", " 5", "2147483647", "2147483648", "-2147483648", "1e3"},
+      /* big */ {"9223372036854775807", "-9223372036854775808", "9223372036854775808", "09", "-1"},
+      /* price */ {"3.25", "-0.50", "12", "1e3", " 3.25", "3.", "-.5", "0.10"},
+      /* born */ {"2001-12-31", "0000-00-00", "2001-02-30", "1600-02-29", "0001-01-01",
+                  "9999-12-31", "2001-1-31", "2001-12-31 ", "2001-12-00"},
+      /* at */ {"23:59:59", "00:00:00", "25:00:00", "-01:00:00", "100:00:00", "12:60:00"},
+      /* seen */ {"2001-12-31 00:00:00", "1899-12-30 12:00:00", "1850-06-15 13:14:15",
+                  "2001-02-30 10:00:00", "0000-00-00 00:00:00", "2001-12-31T10:00:00",
+                  "2001-12-31 24:00:00"},
+      /* stamp */ {"20011231235959", "2001-12-31 23:59:59", "1970-01-01 00:00:01"}};
+  // Random dates and times of every era, before 1899-12-30 too.
+  std::vector<std::string> dates, times;
+  uint32_t seed = 99;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  char buffer[32];
+  for (int i = 0; i < 400; ++i) {
+    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u", 1 + next() % 9999,
+                  1 + next() % 12, 1 + next() % 28);
+    dates.push_back(buffer);
+    std::snprintf(buffer, sizeof buffer, "%02u:%02u:%02u", next() % 24, next() % 60,
+                  i % 5 == 0 ? 0 : next() % 60);
+    times.push_back(buffer);
+  }
+  std::vector<Cells> rows;
+  for (size_t i = 0; i < 400; ++i) {
+    Cells row(13, std::nullopt);
+    row[0] = std::to_string(i + 1);
+    for (size_t column = 0; column < texts.size(); ++column) {
+      const auto& list = texts[column];
+      if (i < list.size()) row[column + 2] = list[i];
+    }
+    if (i >= texts[3].size()) row[5] = dates[i];
+    if (i >= texts[4].size()) row[6] = times[i];
+    if (i >= texts[5].size()) row[7] = dates[i] + " " + times[i];
+    rows.push_back(row);
+  }
+  OpenTypes(rows);
+  // What the text of each field's value is, read the long way.
+  auto from_value = [this](const char* name) -> std::string {
+    TField& f = F(name);
+    if (f.IsNull()) return "";
+    switch (f.DataType()) {
+      case ftSmallint: case ftLargeint: return std::to_string(f.AsLargeInt());
+      case ftFloat: return f.AsString();
+      case ftDate: return DateToStr(f.AsDateTime());
+      case ftTime: return TimeToStr(f.AsDateTime());
+      default: return DateTimeToStr(f.AsDateTime());
+    }
+  };
+  auto outcome = [](const std::function<std::string()>& read) {
+    try {
+      return read();
+    } catch (const std::exception& e) {
+      return std::string("failed: ") + e.what();
+    }
+  };
+  auto& seen = static_cast<TDateTimeField&>(F("seen"));
+  for (; !ds.Eof(); ds.MoveNext()) {
+    for (const char* name : {"small", "big", "price", "born", "at", "seen", "stamp"}) {
+      EXPECT_EQ(outcome([&] { return F(name).DisplayText(); }),
+                outcome([&] { return from_value(name); }))
+          << name << " in row " << ds.RowIndex();
+    }
+    seen.DisplayFormat = "dddd d mmmm yyyy, hh:nn:ss am/pm";  // names and 12 hours
+    EXPECT_EQ(seen.DisplayText(),
+              seen.IsNull() ? "" : FormatDateTime(seen.DisplayFormat, seen.AsDateTime()));
+    seen.DisplayFormat.clear();
+  }
 }
 
 TEST_F(MySQLValues, NullAndBlankTextsFollowTheirRules) {

@@ -37,9 +37,9 @@ class EncodingTemplate : public ::testing::Test {
     object_->AddRef();
     object_->Initialize();
     producer_.SetDataSet(&dataset_);
-    producer_.OnHTMLTag = [this](TPageProducer& sender, TTag tag, const std::string& name,
+    producer_.OnHTMLTag = [this](TPageProducer&, TTag, const std::string& name,
                                  const TStringList& params, std::string& replace) {
-      object_->HandleFieldTags(sender, tag, name, params, replace);
+      object_->HandleFieldTags(producer_, name, params, replace);
     };
   }
   void TearDown() override { object_->Release(); }
