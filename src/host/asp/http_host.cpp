@@ -169,6 +169,9 @@ PageServer::PageServer(const ServeOptions& options)
   server_->new_task_queue = [connections] { return new ComThreadPool(connections); };
   server_->set_tcp_nodelay(true);
   server_->set_keep_alive_timeout(2);
+  // A client may send this many requests on one connection (the library's
+  // own default is 5, which makes a busy client connect anew all the time).
+  server_->set_keep_alive_max_count(1000);
   server_->set_payload_max_length(options_.max_body_bytes);
   auto handler = [this](const httplib::Request& req, httplib::Response& res) { Handle(&req, &res); };
   server_->Get(".*", handler);
