@@ -5,8 +5,11 @@
 #include "mysql_dataset/sql_expander.h"
 
 #include <cassert>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "base/shared_text_cache.h"
 #include "base/utf8.h"
 #include "mysql_dataset/fields.h"
 #include "platform/ui/ui_services.h"
@@ -33,6 +36,45 @@ void DropLast(std::string& text, size_t count) {
   text.resize(text.size() >= count ? text.size() - count : 0);
 }
 
+// A statement read with the expansion configuration, token by token: what
+// a pass needs of each, so that a statement sent again (every page opens
+// the same few) is not read again.
+struct ExpansionToken {
+  uint8_t Kind;
+  bool BlankFollows;  // a blank stands right after the token
+  std::string Text;
+  std::string Word;   // identifiers and the end: the text trimmed, in capitals
+};
+using ExpansionTokens = std::vector<ExpansionToken>;
+
+// Statements longer than this are read for their one pass.
+constexpr size_t kMaxCachedStatement = 4096;
+constexpr size_t kMaxCachedStatements = 256;
+
+std::shared_ptr<const ExpansionTokens> ReadForExpansion(std::string_view sql,
+                                                        std::string_view open,
+                                                        std::string_view close) {
+  auto read = [&] {
+    auto tokens = std::make_shared<ExpansionTokens>();
+    TBasicParser parser(sql);
+    ConfigureForExpansion(parser, open, close);
+    for (;;) {
+      const TTokenProps& token = parser.NextToken(false);
+      ExpansionToken& t = tokens->emplace_back(
+          ExpansionToken{token.Kind, parser.CharAtReadPos() == ' ', token.Text, {}});
+      if (t.Kind == ptIdentifier || t.Kind == ptEnd) t.Word = UpperCase(Trim(t.Text));
+      if (t.Kind == ptEnd) break;
+    }
+    return std::shared_ptr<const ExpansionTokens>(std::move(tokens));
+  };
+  if (sql.size() > kMaxCachedStatement) return read();
+  static auto* cache = new SharedTextCache<ExpansionTokens>(kMaxCachedStatements);  // used from exit paths too
+  // The delimiters' lengths first, so that no two (open, close, sql) meet.
+  std::string key = std::to_string(open.size()) + ',' + std::to_string(close.size()) + ',';
+  key.append(open).append(close).append(sql);
+  return cache->Get(key, read);
+}
+
 }  // namespace
 
 // --- Expansion --------------------------------------------------------------------
@@ -46,8 +88,7 @@ std::string TSqlExpander::Expand(std::string_view sql, bool apply_condition) {
 }
 
 std::string TSqlExpander::Pass(std::string_view sql, bool insert_condition) {
-  TBasicParser parser(sql);
-  ConfigureForExpansion(parser, open_, close_);
+  const std::shared_ptr<const ExpansionTokens> tokens = ReadForExpansion(sql, open_, close_);
   const std::string del = open_ + "," + close_;
   std::string out;
   out.reserve(sql.size() + 64);
@@ -55,14 +96,13 @@ std::string TSqlExpander::Pass(std::string_view sql, bool insert_condition) {
   bool is_select = false;
   bool inserted = false;
   std::string condition;
-  for (;;) {
-    const TTokenProps& token = parser.NextToken(false);
-    const bool blank_follows = parser.CharAtReadPos() == ' ';
+  for (const ExpansionToken& token : *tokens) {
+    const bool blank_follows = token.BlankFollows;
     const uint8_t kind = token.Kind;
     if (kind == ptBracket) {
       out += MacroValue(ExtractWord(1, token.Text, del));
     } else if (kind == ptIdentifier || kind == ptEnd) {
-      const std::string word = UpperCase(Trim(token.Text));
+      const std::string& word = token.Word;
       if (word == "LIMIT") notes_.Limit = true;
       if (!first_word_seen) {
         first_word_seen = true;

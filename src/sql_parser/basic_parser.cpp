@@ -13,6 +13,10 @@
 #include <cassert>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <vector>
+
+#include "base/shared_text_cache.h"
 
 namespace quill {
 
@@ -283,17 +287,16 @@ class UpdateScope {
 
 }  // namespace
 
-void SplitStatements(TStringList& list) {
-  // Joined with CR LF whatever line break the list itself writes, so that
-  // lines never run into each other.
-  std::string text;
-  for (const std::string& line : list.Lines()) {
-    text += line;
-    text += "\r\n";
-  }
+namespace {
 
-  UpdateScope scope(list);
-  list.Clear();
+using Statements = std::vector<std::string>;
+
+// Scripts longer than this are split for their one use.
+constexpr size_t kMaxCachedScript = 4096;
+constexpr size_t kMaxCachedScripts = 256;
+
+Statements Split(std::string_view text) {
+  Statements out;
   TBasicParser parser(text);
   ConfigureForSplit(parser);
 
@@ -320,12 +323,36 @@ void SplitStatements(TStringList& list) {
     }
     if (token.Kind == ptSeparator || token.Kind == ptEnd) {
       std::string trimmed = Trim(statement);
-      if (!trimmed.empty()) list.Add(std::move(trimmed));
+      if (!trimmed.empty()) out.push_back(std::move(trimmed));
       statement.clear();
       apart = false;
     }
     if (token.Kind == ptEnd) break;
   }
+  return out;
+}
+
+}  // namespace
+
+void SplitStatements(TStringList& list) {
+  // Joined with CR LF whatever line break the list itself writes, so that
+  // lines never run into each other.
+  std::string text;
+  for (const std::string& line : list.Lines()) {
+    text += line;
+    text += "\r\n";
+  }
+  // The same few scripts are split on every page: once per process.
+  std::shared_ptr<const Statements> statements;
+  if (text.size() <= kMaxCachedScript) {
+    static auto* cache = new SharedTextCache<Statements>(kMaxCachedScripts);  // used from exit paths too
+    statements = cache->Get(text, [&] { return std::make_shared<const Statements>(Split(text)); });
+  } else {
+    statements = std::make_shared<const Statements>(Split(text));
+  }
+  UpdateScope scope(list);
+  list.Clear();
+  for (const std::string& statement : *statements) list.Add(statement);
 }
 
 }  // namespace quill
