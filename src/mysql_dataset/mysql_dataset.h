@@ -365,6 +365,9 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   // --- Field values -------------------------------------------------------------
 
   bool CanModify() const override { return !read_only_; }
+  // The rule of every dataset, fixed here so that the field-reading paths
+  // below call it directly.
+  TRecordBuffer* ActiveRecordBuffer() const final { return StateRecordBuffer(); }
   bool ReadFieldValue(const TField& field, TFieldValue* dest) override;
   TKeptText PeekFieldText(const TField& field, std::string_view* text) override;
   bool ReadFieldText(const TField& field, std::string* out) override;
