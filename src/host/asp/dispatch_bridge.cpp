@@ -100,8 +100,21 @@ duk_ret_t DispatchBridge::Install(duk_context* ctx, void* udata) {
   return 0;
 }
 
+namespace {
+
+// The bridge of the innermost RunScope on this thread.
+thread_local DispatchBridge* t_running = nullptr;
+
+void* HeapToken(duk_context* ctx) {
+  duk_memory_functions functions{};
+  duk_get_memory_functions(ctx, &functions);
+  return functions.udata;
+}
+
+}  // namespace
+
 DispatchBridge::DispatchBridge(duk_context* ctx, bool (*should_stop)(void*), void* stop_data)
-    : ctx_(ctx), should_stop_(should_stop), stop_data_(stop_data) {
+    : ctx_(ctx), heap_token_(HeapToken(ctx)), should_stop_(should_stop), stop_data_(stop_data) {
   const duk_int_t rc = duk_safe_call(ctx, Install, this, 0, 1);
   duk_pop(ctx);
   if (rc != DUK_EXEC_SUCCESS) throw std::bad_alloc();
@@ -109,7 +122,19 @@ DispatchBridge::DispatchBridge(duk_context* ctx, bool (*should_stop)(void*), voi
 
 DispatchBridge::~DispatchBridge() { ReleaseAll(); }
 
+DispatchBridge::RunScope::RunScope(DispatchBridge& bridge) : outer_(t_running) {
+  t_running = &bridge;
+}
+
+DispatchBridge::RunScope::~RunScope() { t_running = outer_; }
+
 DispatchBridge* DispatchBridge::Of(duk_context* ctx) {
+  // A heap's token is its owner's address, unique while the heap lives; the
+  // running bridge's heap lives as long as its scope.
+  if (t_running != nullptr && t_running->heap_token_ != nullptr &&
+      HeapToken(ctx) == t_running->heap_token_) {
+    return t_running;
+  }
   duk_push_global_stash(ctx);
   duk_get_prop_string(ctx, -1, kBridgeKey);
   auto* b = static_cast<DispatchBridge*>(duk_get_pointer(ctx, -1));

@@ -86,6 +86,20 @@ class DispatchBridge {
   // The bridge of the heap `ctx` belongs to (kept in the heap's stash).
   static DispatchBridge* Of(duk_context* ctx);
 
+  // While one lives on a thread, Of() answers its bridge for that bridge's
+  // heap without a lookup in the stash (every member call asks). Scopes
+  // nest: a page run inside another restores the outer one.
+  class RunScope {
+   public:
+    explicit RunScope(DispatchBridge& bridge);
+    ~RunScope();
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+   private:
+    DispatchBridge* outer_;
+  };
+
   // --- Internals shared with the bridge's native functions ------------------
   struct Ref;
   enum class RefKind { Object, Array, Enumerator };
@@ -113,6 +127,9 @@ class DispatchBridge {
   static duk_ret_t Install(duk_context* ctx, void* udata);
 
   duk_context* ctx_;
+  // The heap's own user data, which tells its contexts from other heaps'
+  // (null: Of() always looks in the stash).
+  void* heap_token_ = nullptr;
   bool (*should_stop_)(void*);
   void* stop_data_;
   std::unordered_map<uint32_t, std::unique_ptr<Ref>> refs_;

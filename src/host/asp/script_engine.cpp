@@ -340,6 +340,7 @@ int ScriptEngine::WriteValue(duk_idx_t index) {
 }
 
 ScriptOutcome ScriptEngine::Run(const CompiledPage& page, ProgramCode* code) {
+  const DispatchBridge::RunScope scope(*bridge_);
   ScriptOutcome outcome;
   deadline_ = std::chrono::steady_clock::now() + limits_.timeout;
   running_ = true;
