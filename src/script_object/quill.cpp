@@ -14,6 +14,7 @@
 #include "activex_shell/activex_shell.h"
 #include "activex_shell/variant_convert.h"
 #include "base/format_date_time.h"
+#include "base/shared_text_cache.h"
 #include "base/utf8.h"
 #include "mysql_dataset/data_source.h"
 #include "mysql_dataset/fields.h"
@@ -311,13 +312,40 @@ std::unique_ptr<TDataSetPageProducer> TQuill::MakeProducer(const std::string& na
   return producer;
 }
 
+namespace {
+
+// Templates longer than this are parsed for their one use.
+constexpr size_t kMaxCachedTemplate = 4096;
+constexpr size_t kMaxCachedTemplates = 64;
+
+// A template given as text, taken apart once per process: pages render the
+// same few (the default ones above all) again and again. A parsed form is
+// never changed, so threads share it; one whose parse failed is not kept.
+std::shared_ptr<const TParsedTemplate> ParsedText(const TCustomPageProducer& producer,
+                                                  std::string_view text) {
+  auto parse = [&] {
+    TStringSource source(text);
+    return std::make_shared<const TParsedTemplate>(producer.Parse(source));
+  };
+  if (text.size() > kMaxCachedTemplate) return parse();
+  static auto* cache = new SharedTextCache<TParsedTemplate>(kMaxCachedTemplates);  // used from exit paths too
+  // The quotes rule changes how parameters read.
+  std::string key(1, producer.StripParamQuotes() ? 'q' : '-');
+  key.append(text);
+  std::shared_ptr<const TParsedTemplate> parsed = cache->Get(key, parse);
+  return parsed->Error() ? parse() : parsed;
+}
+
+}  // namespace
+
 void TQuill::RenderTemplate(TDataSetPageProducer& producer, bool is_file, const std::string& html,
                             std::string& out) {
   if (is_file) {
     producer.SetHTMLFile(html);
     out += producer.RenderDocument();
   } else {
-    producer.RenderTextTo(html, out);
+    // The parsed form renders as the text would, failures included.
+    producer.AppendParsed(*ParsedText(producer, html), out);
   }
 }
 
@@ -385,16 +413,15 @@ std::string TQuill::DoContentTable(const std::string& name, bool is_file, const 
   if (dataset != nullptr && dataset->Active()) {
     // The body is the same template for every row: it is taken apart once
     // and rendered from its parsed form, with the same output and failures.
-    std::unique_ptr<TParsedTemplate> parsed;
+    std::shared_ptr<const TParsedTemplate> parsed;
     bool sized = false;
     while (!dataset->Eof()) {
       if (!parsed) {
         if (is_file) {
           TFileSource source(body);
-          parsed = std::make_unique<TParsedTemplate>(producer->Parse(source));
+          parsed = std::make_shared<const TParsedTemplate>(producer->Parse(source));
         } else {
-          TStringSource source(body);
-          parsed = std::make_unique<TParsedTemplate>(producer->Parse(source));
+          parsed = ParsedText(*producer, body);
         }
       }
       const size_t before = out.size();
