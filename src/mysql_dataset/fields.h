@@ -234,6 +234,10 @@ class TNumericField : public TField {
   // The format a text uses: DisplayFormat for display texts and for edit
   // texts without an EditFormat, else EditFormat.
   const std::string& FormatFor(bool display) const;
+  // For a text without a format: when the dataset keeps the value's text
+  // and `as_is(text, DataType())` says it is the very text of the value,
+  // *out becomes that text (empty for no value) and the answer is true.
+  bool TakeKeptText(std::string* out, bool (*as_is)(std::string_view, TFieldType)) const;
 };
 
 // Common base of the integer fields, over T (int32_t or int64_t) values:

@@ -40,6 +40,23 @@ const std::string& TNumericField::FormatFor(bool display) const {
   return display || EditFormat.empty() ? DisplayFormat : EditFormat;
 }
 
+bool TNumericField::TakeKeptText(std::string* out,
+                                 bool (*as_is)(std::string_view, TFieldType)) const {
+  std::string_view kept;
+  switch (DataSet().PeekFieldText(*this, &kept)) {
+    case TDataSet::TKeptText::Null:
+      out->clear();
+      return true;
+    case TDataSet::TKeptText::Text:
+      if (!as_is(kept, DataType())) return false;
+      out->assign(kept);
+      return true;
+    case TDataSet::TKeptText::Unknown:
+      break;
+  }
+  return false;
+}
+
 // --- TIntegralField and its kinds -----------------------------------------------------
 
 template <typename T>
@@ -121,24 +138,11 @@ std::string TIntegralField<T>::GetText(bool display) const {
 
 template <typename T>
 void TIntegralField<T>::GetTextTo(bool display, std::string* out) const {
-  if (FormatFor(display).empty()) {
-    std::string_view kept;
-    switch (DataSet().PeekFieldText(*this, &kept)) {
-      case TDataSet::TKeptText::Null:
-        out->clear();
-        return;
-      case TDataSet::TKeptText::Text:
-        // Values are read in the range of their type: 32 bits but for
-        // ftLargeint.
-        if (IsCanonicalInteger(kept, DataType() == ftLargeint)) {
-          out->assign(kept);
-          return;
-        }
-        break;
-      case TDataSet::TKeptText::Unknown:
-        break;
-    }
-  }
+  // Values are read in the range of their type: 32 bits but for ftLargeint.
+  auto as_is = [](std::string_view text, TFieldType type) {
+    return IsCanonicalInteger(text, type == ftLargeint);
+  };
+  if (FormatFor(display).empty() && TakeKeptText(out, as_is)) return;
   *out = GetText(display);
 }
 
@@ -232,22 +236,8 @@ std::string TFloatField::GetText(bool display) const {
 }
 
 void TFloatField::GetTextTo(bool display, std::string* out) const {
-  if (FormatFor(display).empty() && !Currency) {
-    std::string_view kept;
-    switch (DataSet().PeekFieldText(*this, &kept)) {
-      case TDataSet::TKeptText::Null:
-        out->clear();
-        return;
-      case TDataSet::TKeptText::Text:
-        if (IsPlainDecimal(kept)) {
-          out->assign(kept);
-          return;
-        }
-        break;
-      case TDataSet::TKeptText::Unknown:
-        break;
-    }
-  }
+  auto as_is = [](std::string_view text, TFieldType) { return IsPlainDecimal(text); };
+  if (FormatFor(display).empty() && !Currency && TakeKeptText(out, as_is)) return;
   *out = GetText(display);
 }
 
