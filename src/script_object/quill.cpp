@@ -395,20 +395,40 @@ void TQuill::HandleFieldTags(TDataSetPageProducer& sender, const std::string& ta
   replace_text += p.postfix;
 }
 
-std::string TQuill::DoContent(const std::string& name, bool is_file, const std::string& html) {
-  std::unique_ptr<TDataSetPageProducer> producer = MakeProducer(name);
-  std::string out;
-  RenderTemplate(*producer, is_file, html, out);
-  return out;
+void TQuill::ReturnBuiltText(BSTR* value, const std::function<void(std::string&)>& build) {
+  if (building_text_) {
+    std::string own;
+    build(own);
+    SetText(value, own);
+    return;
+  }
+  // Larger strings are not kept: the memory goes back at once.
+  constexpr size_t kMaxKeptText = size_t{64} << 20;
+  building_text_ = true;
+  try {
+    built_text_.clear();
+    build(built_text_);
+    SetText(value, built_text_);
+  } catch (...) {
+    building_text_ = false;
+    throw;
+  }
+  building_text_ = false;
+  if (built_text_.capacity() > kMaxKeptText) std::string().swap(built_text_);
 }
 
-std::string TQuill::DoContentTable(const std::string& name, bool is_file, const std::string& head,
-                                   const std::string& body, const std::string& foot) {
+void TQuill::DoContent(const std::string& name, bool is_file, const std::string& html,
+                       std::string& out) {
+  std::unique_ptr<TDataSetPageProducer> producer = MakeProducer(name);
+  RenderTemplate(*producer, is_file, html, out);
+}
+
+void TQuill::DoContentTable(const std::string& name, bool is_file, const std::string& head,
+                            const std::string& body, const std::string& foot, std::string& out) {
   std::unique_ptr<TDataSetPageProducer> producer = MakeProducer(name);
   TDataSet* dataset = producer->DataSet();
   if (dataset != nullptr && !dataset->Active()) dataset->SetActive(true);
   if (dataset != nullptr && dataset->Active()) dataset->MoveFirst();
-  std::string out;
   RenderTemplate(*producer, is_file, head, out);
   if (dataset != nullptr && dataset->Active()) {
     // The body is the same template for every row: it is taken apart once
@@ -443,14 +463,14 @@ std::string TQuill::DoContentTable(const std::string& name, bool is_file, const 
     }
   }
   RenderTemplate(*producer, is_file, foot, out);
-  return out;
 }
 
 HRESULT TQuill::get_Content(BSTR Name, VARIANT_BOOL IsFile, BSTR HTML, BSTR* Value) {
   return GuardedCall([&] {
     if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
     *Value = nullptr;
-    SetText(Value, DoContent(Text(Name), IsFile != 0, Text(HTML)));
+    const std::string name = Text(Name), html = Text(HTML);
+    ReturnBuiltText(Value, [&](std::string& out) { DoContent(name, IsFile != 0, html, out); });
   });
 }
 
@@ -459,8 +479,11 @@ HRESULT TQuill::get_ContentTable(BSTR Name, VARIANT_BOOL IsFile, BSTR HTMLHead, 
   return GuardedCall([&] {
     if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
     *Value = nullptr;
-    SetText(Value, DoContentTable(Text(Name), IsFile != 0, Text(HTMLHead), Text(HTMLBody),
-                                  Text(HTMLFoot)));
+    const std::string name = Text(Name), head = Text(HTMLHead), body = Text(HTMLBody),
+                      foot = Text(HTMLFoot);
+    ReturnBuiltText(Value, [&](std::string& out) {
+      DoContentTable(name, IsFile != 0, head, body, foot, out);
+    });
   });
 }
 
@@ -577,7 +600,8 @@ HRESULT TQuill::get_ContentJSON(BSTR Name, BSTR* Value) {
   return GuardedCall([&] {
     if (Value == nullptr) throw Exception("Invalid pointer", E_POINTER);
     *Value = nullptr;
-    SetText(Value, RowsAsJson(NamedDataset(Text(Name))));
+    const TMySQLDataset& dataset = NamedDataset(Text(Name));
+    ReturnBuiltText(Value, [&](std::string& out) { RowsAsJson(dataset, out); });
   });
 }
 

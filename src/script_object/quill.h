@@ -24,6 +24,7 @@
 // takes no locks.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -200,9 +201,15 @@ class TQuill final : public TASPObject {
   // page or the connection is going away). Never fails.
   void AbandonTransaction() noexcept;
   void RefreshAfterRollback();
-  std::string DoContent(const std::string& name, bool is_file, const std::string& html);
-  std::string DoContentTable(const std::string& name, bool is_file, const std::string& head,
-                             const std::string& body, const std::string& foot);
+  // Content and ContentTable, appending to `out`.
+  void DoContent(const std::string& name, bool is_file, const std::string& html, std::string& out);
+  void DoContentTable(const std::string& name, bool is_file, const std::string& head,
+                      const std::string& body, const std::string& foot, std::string& out);
+  // *value becomes the text `build` appends to an empty string. The string
+  // is this object's, kept with its capacity from call to call, so that a
+  // large page rendered again is written into memory already in use instead
+  // of memory the system must hand out (and clear) page by page again.
+  void ReturnBuiltText(BSTR* value, const std::function<void(std::string&)>& build);
   void DoExecute(const std::string& action, const std::string& name, const std::string& fields,
                  const VARIANT& values);
   void FieldsFromList(TMySQLDataset& dataset, const std::string& fields, const VARIANT& values,
@@ -236,6 +243,10 @@ class TQuill final : public TASPObject {
   FieldTagParams field_tag_params_;
   // One display text at a time while rendering rows; its capacity is reused.
   std::string field_text_;
+  // ReturnBuiltText's string, and whether a call is using it (a call made
+  // while another builds, from an event, gets one of its own).
+  std::string built_text_;
+  bool building_text_ = false;
 
   bool in_transaction_ = false;
   // Datasets moved onto the object's connection for the transaction, by

@@ -185,7 +185,7 @@ void AppendBase64(std::string& out, std::string_view bytes) {
   out += '=';
 }
 
-std::string RowsAsJson(const TMySQLDataset& dataset) {
+void RowsAsJson(const TMySQLDataset& dataset, std::string& out) {
   assert(dataset.Active());
   const int columns = dataset.ColumnCount();
   // Each row starts with the same keys: escape them once.
@@ -199,7 +199,8 @@ std::string RowsAsJson(const TMySQLDataset& dataset) {
     kinds[static_cast<size_t>(c)] = KindOf(dataset.ColumnInfo(c));
   }
   const int64_t rows = dataset.RowCount();
-  std::string out = "[";
+  const size_t start = out.size();
+  out += '[';
   for (int64_t r = 0; r < rows; ++r) {
     const TRecordView row = dataset.RowAt(r);
     if (r > 0) out += ',';
@@ -216,11 +217,11 @@ std::string RowsAsJson(const TMySQLDataset& dataset) {
     out += '}';
     if (r == 0 && rows > 1) {
       // One row tells how long rows are; reserve for the rest at once.
-      out.reserve(out.size() * static_cast<size_t>(rows) + out.size() / 4 + 64);
+      const size_t row = out.size() - start;
+      out.reserve(start + row * static_cast<size_t>(rows) + row / 4 + 64);
     }
   }
   out += ']';
-  return out;
 }
 
 void ReadRowsArray(TMySQLDataset& dataset, const std::vector<TField*>& fields, int64_t rows,

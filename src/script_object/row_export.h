@@ -20,8 +20,8 @@ class TMySQLDataset;
 // ("2024-05-01", "2024-05-01T12:30:00", "12:30:00"), binary columns base64
 // text, other text JSON strings (UTF-8 kept, control characters escaped).
 // Reads the row cache only: the position does not change.
-// REQUIRES: dataset is open.
-std::string RowsAsJson(const TMySQLDataset& dataset);
+// Appended to `out`. REQUIRES: dataset is open.
+void RowsAsJson(const TMySQLDataset& dataset, std::string& out);
 
 // Appends `text` as a JSON string, quotes included.
 void AppendJsonString(std::string& out, std::string_view text);
