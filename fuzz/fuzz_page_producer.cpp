@@ -388,9 +388,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     quill::TDataSetPageProducer producer;
     producer.SetStripParamQuotes(strip);
     producer.SetDataSet(&dataset);
-    producer.OnHTMLTag = [object](quill::TPageProducer& sender, quill::TTag tag, const std::string& name,
-                                  const TStringList& params, std::string& replace) {
-      object->HandleFieldTags(sender, tag, name, params, replace);
+    producer.OnHTMLTag = [object, &producer](quill::TPageProducer&, quill::TTag, const std::string& name,
+                                             const TStringList& params, std::string& replace) {
+      object->HandleFieldTags(producer, name, params, replace);
       RecordTag(name, params, replace);
     };
     CheckRenderings(producer, text, chunk);
