@@ -38,18 +38,46 @@ void DropLast(std::string& text, size_t count) {
 
 // A statement read with the expansion configuration, token by token: what
 // a pass needs of each, so that a statement sent again (every page opens
-// the same few) is not read again.
-struct ExpansionToken {
-  uint8_t Kind;
-  bool BlankFollows;  // a blank stands right after the token
-  std::string Text;
-  std::string Word;   // identifiers and the end: the text trimmed, in capitals
+// the same few) is not read again. The texts of all tokens stand one after
+// another in one string, and so do the words, so that a kept statement
+// costs about twice its text and a few bytes a token.
+class ExpansionTokens {
+ public:
+  struct Token {
+    uint8_t kind;
+    bool blank_follows;  // a blank stands right after the token
+    uint32_t text_at, text_length;
+    uint32_t word_at, word_length;  // identifiers and the end: the text trimmed, in capitals
+  };
+
+  void Add(uint8_t kind, bool blank_follows, std::string_view text) {
+    Token t{kind, blank_follows, static_cast<uint32_t>(texts_.size()),
+            static_cast<uint32_t>(text.size()), static_cast<uint32_t>(words_.size()), 0};
+    texts_.append(text);
+    if (kind == ptIdentifier || kind == ptEnd) {
+      const std::string word = UpperCase(Trim(text));
+      words_.append(word);
+      t.word_length = static_cast<uint32_t>(word.size());
+    }
+    tokens_.push_back(t);
+  }
+  const std::vector<Token>& Tokens() const { return tokens_; }
+  std::string_view Text(const Token& t) const {
+    return std::string_view(texts_).substr(t.text_at, t.text_length);
+  }
+  std::string_view Word(const Token& t) const {
+    return std::string_view(words_).substr(t.word_at, t.word_length);
+  }
+
+ private:
+  std::vector<Token> tokens_;
+  std::string texts_;
+  std::string words_;
 };
-using ExpansionTokens = std::vector<ExpansionToken>;
 
 // Statements longer than this are read for their one pass.
-constexpr size_t kMaxCachedStatement = 4096;
-constexpr size_t kMaxCachedStatements = 256;
+constexpr size_t kMaxCachedStatement = 2048;
+constexpr size_t kMaxCachedStatements = 128;
 
 std::shared_ptr<const ExpansionTokens> ReadForExpansion(std::string_view sql,
                                                         std::string_view open,
@@ -60,10 +88,8 @@ std::shared_ptr<const ExpansionTokens> ReadForExpansion(std::string_view sql,
     ConfigureForExpansion(parser, open, close);
     for (;;) {
       const TTokenProps& token = parser.NextToken(false);
-      ExpansionToken& t = tokens->emplace_back(
-          ExpansionToken{token.Kind, parser.CharAtReadPos() == ' ', token.Text, {}});
-      if (t.Kind == ptIdentifier || t.Kind == ptEnd) t.Word = UpperCase(Trim(t.Text));
-      if (t.Kind == ptEnd) break;
+      tokens->Add(token.Kind, parser.CharAtReadPos() == ' ', token.Text);
+      if (token.Kind == ptEnd) break;
     }
     return std::shared_ptr<const ExpansionTokens>(std::move(tokens));
   };
@@ -96,13 +122,14 @@ std::string TSqlExpander::Pass(std::string_view sql, bool insert_condition) {
   bool is_select = false;
   bool inserted = false;
   std::string condition;
-  for (const ExpansionToken& token : *tokens) {
-    const bool blank_follows = token.BlankFollows;
-    const uint8_t kind = token.Kind;
+  for (const ExpansionTokens::Token& token : tokens->Tokens()) {
+    const bool blank_follows = token.blank_follows;
+    const uint8_t kind = token.kind;
+    const std::string_view text = tokens->Text(token);
     if (kind == ptBracket) {
-      out += MacroValue(ExtractWord(1, token.Text, del));
+      out += MacroValue(ExtractWord(1, text, del));
     } else if (kind == ptIdentifier || kind == ptEnd) {
-      const std::string& word = token.Word;
+      const std::string_view word = tokens->Word(token);
       if (word == "LIMIT") notes_.Limit = true;
       if (!first_word_seen) {
         first_word_seen = true;
@@ -119,9 +146,9 @@ std::string TSqlExpander::Pass(std::string_view sql, bool insert_condition) {
         }
         out += " WHERE " + condition + " ";
       }
-      out += token.Text;
+      out += text;
     } else {
-      out += token.Text;
+      out += text;
     }
     if (kind == ptEnd) break;
     if (blank_follows) out += ' ';

@@ -293,7 +293,7 @@ using Statements = std::vector<std::string>;
 
 // Scripts longer than this are split for their one use.
 constexpr size_t kMaxCachedScript = 4096;
-constexpr size_t kMaxCachedScripts = 256;
+constexpr size_t kMaxCachedScripts = 128;
 
 Statements Split(std::string_view text) {
   Statements out;
