@@ -49,35 +49,48 @@ int OneIfZero(int value) { return value == 0 ? 1 : value; }
 // Day number 0 (the day before 0001-01-01), counted from 1970-01-01.
 constexpr int64_t kDayZero = core::DaysFromCivil(1, 1, 1) - 1;
 
-// "yyyy-mm-dd" at the start of `text` (which has at least 10 characters).
-bool ServerDate(std::string_view text, int32_t* date) {
-  int century, year, month, day;
+// The numbers of "yyyy-mm-dd" at the start of `text` (which has at least
+// 10 characters), as written.
+bool DateNumbers(std::string_view text, int* year, int* month, int* day) {
+  int century;
   if (text[4] != '-' || text[7] != '-' || !TwoDigits(text, 0, &century) ||
-      !TwoDigits(text, 2, &year) || !TwoDigits(text, 5, &month) || !TwoDigits(text, 8, &day)) {
+      !TwoDigits(text, 2, year) || !TwoDigits(text, 5, month) || !TwoDigits(text, 8, day)) {
     return false;
   }
-  // A part of 0 reads as 1, and an invalid date as no date, as in ParseDate.
-  year = OneIfZero(century * 100 + year);
-  month = OneIfZero(month);
-  day = OneIfZero(day);
-  // Every date cell of a page comes through here: the calendar inline.
-  if (month > 12 || day > core::DaysInMonth(year, static_cast<unsigned>(month))) {
-    *date = 0;
-  } else {
-    *date = static_cast<int32_t>(
-        core::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-        kDayZero);
+  *year += century * 100;
+  return true;
+}
+
+// The numbers of "hh:mm:ss" at `at` of `text` (which has at least at + 8
+// characters).
+bool TimeNumbers(std::string_view text, size_t at, int* hour, int* minute, int* second) {
+  return text[at + 2] == ':' && text[at + 5] == ':' && TwoDigits(text, at, hour) &&
+         TwoDigits(text, at + 3, minute) && TwoDigits(text, at + 6, second);
+}
+
+// The day number of a date, 0 for none. Every date cell of a page comes
+// through here: the calendar inline.
+int32_t DayNumber(int year, int month, int day) {
+  if (month < 1 || month > 12 || day < 1 || day > core::DaysInMonth(year, static_cast<unsigned>(month))) {
+    return 0;
   }
+  return static_cast<int32_t>(
+      core::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kDayZero);
+}
+
+// "yyyy-mm-dd" at the start of `text` (which has at least 10 characters).
+bool ServerDate(std::string_view text, int32_t* date) {
+  int year, month, day;
+  if (!DateNumbers(text, &year, &month, &day)) return false;
+  // A part of 0 reads as 1, and an invalid date as no date, as in ParseDate.
+  *date = DayNumber(OneIfZero(year), OneIfZero(month), OneIfZero(day));
   return true;
 }
 
 // "hh:mm:ss" at `at` of `text` (which has at least at + 8 characters).
 bool ServerTime(std::string_view text, size_t at, int32_t* time) {
   int hour, minute, second;
-  if (text[at + 2] != ':' || text[at + 5] != ':' || !TwoDigits(text, at, &hour) ||
-      !TwoDigits(text, at + 3, &minute) || !TwoDigits(text, at + 6, &second)) {
-    return false;
-  }
+  if (!TimeNumbers(text, at, &hour, &minute, &second)) return false;
   // An invalid time reads as midnight, as in ParseTime.
   *time = IsValidTime(hour, minute, second, 0) ? ((hour * 60 + minute) * 60 + second) * 1000 : 0;
   return true;
@@ -108,27 +121,18 @@ TDateTime SqlTextToTimestamp(std::string_view text) {
 }
 
 bool ServerDateParts(std::string_view text, DateParts* date) {
-  int century, year, month, day;
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !TwoDigits(text, 0, &century) ||
-      !TwoDigits(text, 2, &year) || !TwoDigits(text, 5, &month) || !TwoDigits(text, 8, &day)) {
-    return false;
-  }
-  year += century * 100;
-  if (year == 0 || month == 0 || day == 0 || month > 12 ||
-      day > core::DaysInMonth(year, static_cast<unsigned>(month))) {
-    return false;
-  }
-  const int64_t day_number =
-      core::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kDayZero;
+  int year, month, day;
+  if (text.size() != 10 || !DateNumbers(text, &year, &month, &day) || year == 0) return false;
+  const int32_t day_number = DayNumber(year, month, day);
+  if (day_number == 0) return false;
   // Day 1, 0001-01-01, was a Monday (2 when Sunday is 1).
-  *date = DateParts{year, month, day, static_cast<int>(day_number % 7) + 1};
+  *date = DateParts{year, month, day, day_number % 7 + 1};
   return true;
 }
 
 bool ServerTimeParts(std::string_view text, TimeParts* time) {
   int hour, minute, second;
-  if (text.size() != 8 || text[2] != ':' || text[5] != ':' || !TwoDigits(text, 0, &hour) ||
-      !TwoDigits(text, 3, &minute) || !TwoDigits(text, 6, &second) ||
+  if (text.size() != 8 || !TimeNumbers(text, 0, &hour, &minute, &second) ||
       !IsValidTime(hour, minute, second, 0)) {
     return false;
   }

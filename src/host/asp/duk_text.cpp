@@ -4,10 +4,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "base/utf8.h"
 
 namespace quill::asp {
@@ -49,26 +45,9 @@ size_t DecodeOne(std::string_view bytes, size_t i, char32_t* cp) noexcept {
   return len;
 }
 
-// The number of ASCII bytes from bytes[i] on. Page text is mostly ASCII and
-// whole pages pass through here, so runs are found sixteen bytes at a time.
+// The number of ASCII bytes from bytes[i] on.
 size_t AsciiRun(std::string_view bytes, size_t i) noexcept {
-  size_t k = i;
-#if defined(__SSE2__)
-  while (k + 16 <= bytes.size()) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + k));
-    if (_mm_movemask_epi8(block) != 0) break;
-    k += 16;
-  }
-#else
-  while (k + 8 <= bytes.size()) {
-    uint64_t word;
-    std::memcpy(&word, bytes.data() + k, 8);
-    if ((word & 0x8080808080808080ull) != 0) break;
-    k += 8;
-  }
-#endif
-  while (k < bytes.size() && static_cast<unsigned char>(bytes[k]) < 0x80) ++k;
-  return k - i;
+  return core::AsciiPrefix(bytes.substr(i));
 }
 
 }  // namespace

@@ -160,6 +160,12 @@ std::u16string Utf8ToUtf16(std::string_view text) {
   return out;
 }
 
+size_t AsciiPrefix(std::string_view text) {
+  size_t i = AsciiRun(text.data(), text.size());
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  return i;
+}
+
 size_t NarrowAscii(const char16_t* text, size_t n, char* dest) {
   size_t i = 0;
 #if defined(__SSE2__)

@@ -32,6 +32,11 @@ size_t Utf8ToUtf16(std::string_view text, char16_t* dest);
 // lets a caller size a buffer exactly before converting into it.
 size_t Utf16Length(std::string_view text);
 
+// The number of ASCII bytes at the start of `text`, found sixteen at a
+// time: the run every conversion out of UTF-8 (here and the engine's own
+// encoding) starts with.
+size_t AsciiPrefix(std::string_view text);
+
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 
