@@ -2,6 +2,7 @@
 -- 200 holding the expected number of table rows (BENCH_ROWS + the head row),
 -- and prints the count as "bad answers: N" at the end.
 local expected = tonumber(os.getenv("BENCH_ROWS") or "0") + 1
+local find = string.find
 local threads = {}
 
 function setup(thread)
@@ -17,7 +18,15 @@ function response(status, headers, body)
     bad = bad + 1
     return
   end
-  local _, rows = string.gsub(body, "<tr>", "")
+  -- Counted in place: a copy of each body (string.gsub) cost wrk more time
+  -- per answer than the servers it measures, on the same cores.
+  local rows, at = 0, 1
+  while true do
+    local found = find(body, "<tr>", at, true)
+    if not found then break end
+    rows = rows + 1
+    at = found + 4
+  end
   if rows ~= expected then bad = bad + 1 end
 end
 

@@ -18,6 +18,7 @@
 #include "host/asp/mysql_session_store.h"
 #include "host/asp/page_cache.h"
 #include "host/asp/response_stream.h"
+#include "host/asp/script_engine.h"
 #include "platform/olert/olert.h"
 
 namespace quill::asp {
@@ -163,6 +164,7 @@ PageServer::PageServer(const ServeOptions& options)
   if (!options_.access_log.empty()) access_log_ = std::make_unique<AccessLog>(options_.access_log);
   const int threads = std::clamp(options_.threads, 1, 256);
   workers_ = std::make_unique<PageWorkers>(threads);
+  page_slots_ = std::make_unique<PageSlots>(threads);
   // Connection threads only read and write; one waiting for a client's
   // next request on a kept-alive connection holds no page thread.
   const int connections = std::min(4 * threads + 16, 512);
@@ -204,6 +206,8 @@ PageServer::PageServer(const ServeOptions& options)
 
 PageServer::~PageServer() {
   Stop();
+  workers_.reset();
+  ScriptEngine::DropIdleHeaps();
   if (!options_.socket_path.empty()) {
     std::error_code ec;
     if (std::filesystem::is_socket(options_.socket_path, ec)) std::filesystem::remove(options_.socket_path, ec);
@@ -244,25 +248,48 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
   std::string error;
   bool streamed = false;
   AccessEntry access = EntryOf(req);
-  // Runs the page (or, with a status, the site's page for that status) on
-  // a page thread; answers once the page ended or sent its head.
+  // Runs the page (or, with a status, the site's page for that status) and
+  // answers once the page ended or sent its head. A kept page that never
+  // needs its connection while it runs runs right here: handing it to a
+  // page thread and waiting for it would cost more than many a page.
+  // Others run on a page thread, so that this thread can send what the
+  // page flushes while it runs.
   auto run_page = [this, &res, &error, &streamed, &access](std::shared_ptr<PageRequest> page, int status) {
-    auto channel = std::make_shared<ResponseChannel>();
-    workers_->Submit([this, channel, page, status] {
+    // A request of a session that another request of it is running waits in
+    // here for its turn, holding its page slot; the other ends within its
+    // script timeout or once its client is gone.
+    auto render = [this, page, status](ResponseChannel* channel) {
       RenderResult result;
       try {
-        // A request of a session that another request of it is running
-        // waits here for its turn, holding this page thread (not the
-        // connection thread) until then; the other ends within its script
-        // timeout or once its client is gone.
-        result = status == 0 ? RenderPage(site_, *page, options_.page, app_.get(), channel.get())
+        result = status == 0 ? RenderPage(site_, *page, options_.page, app_.get(), channel)
                              : RenderStatusPage(site_, *page, options_.page, status, "Not Found",
-                                                "There is no such page.", channel.get(), app_.get());
+                                                "There is no such page.", channel, app_.get());
       } catch (const std::exception& e) {
         result.response.status = 500;
         result.error = e.what();
         result.cut_off = true;
       }
+      return result;
+    };
+    if (status == 0) {
+      const std::shared_ptr<const CompiledPage> kept = cache_->Peek(site_, page->url_path);
+      if (kept != nullptr && !kept->may_stream) {
+        RenderResult result;
+        {
+          PageSlot slot(*page_slots_);
+          result = render(nullptr);
+        }
+        error = std::move(result.error);
+        res.status = result.response.status;
+        for (const auto& [name, value] : result.response.headers) res.set_header(name, value);
+        res.set_content(std::move(result.response.body), result.response.FullContentType());
+        return;
+      }
+    }
+    auto channel = std::make_shared<ResponseChannel>();
+    workers_->Submit([this, render, channel]() mutable {
+      PageSlot slot(*page_slots_);
+      RenderResult result = render(channel.get());
       channel->Finish(!result.cut_off, std::move(result.response), std::move(result.error));
     });
     channel->WaitForHead();

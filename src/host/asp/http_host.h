@@ -5,9 +5,11 @@
 // accepted; a body over the cap is refused with 413. Paths that leave the
 // site root answer 404. The server keeps serving whatever a page does.
 //
-// Pages run on page threads of their own (PageWorkers), apart from the
-// connection threads, so that a page can stream its output and idle
-// connections hold no page thread. Compiled pages are kept (PageCache).
+// A kept page that never sends output while it runs runs on the connection
+// thread that read its request; any other page runs on a page thread of its
+// own (PageWorkers), so that the connection thread can send what it flushes.
+// Either way no more pages than `threads` run at once (PageSlots), and idle
+// connections hold no page. Compiled pages are kept (PageCache).
 // Behind a proxy the server listens on an address or a Unix socket, takes
 // the client's address and scheme from the forwarding headers of trusted
 // proxies only, and writes an access log.
@@ -85,6 +87,7 @@ class PageServer {
   std::unique_ptr<httplib::Server> server_;
   std::unique_ptr<PageCache> cache_;
   std::unique_ptr<AccessLog> access_log_;
+  std::unique_ptr<PageSlots> page_slots_;
   std::unique_ptr<PageWorkers> workers_;  // last: joined before what pages use goes
 };
 

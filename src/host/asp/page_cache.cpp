@@ -27,9 +27,20 @@ bool PageCache::Unchanged(const std::vector<Stamp>& stamps) {
   return true;
 }
 
+std::string PageCache::Key(const SiteRoot& site, const std::string& virtual_path) {
+  return site.path().string() + '\n' + virtual_path;
+}
+
+std::shared_ptr<const CompiledPage> PageCache::Peek(const SiteRoot& site, const std::string& virtual_path) const {
+  const std::string key = Key(site, virtual_path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = pages_.find(key);
+  return found != pages_.end() ? found->second.page : nullptr;
+}
+
 std::shared_ptr<const CompiledPage> PageCache::Get(const SiteRoot& site, const std::string& virtual_path,
                                                    std::shared_ptr<ProgramCode>* code) {
-  const std::string key = site.path().string() + '\n' + virtual_path;
+  const std::string key = Key(site, virtual_path);
   const auto now = std::chrono::steady_clock::now();
   {
     std::unique_lock<std::mutex> lock(mutex_);

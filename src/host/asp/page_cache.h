@@ -35,6 +35,10 @@ class PageCache {
   std::shared_ptr<const CompiledPage> Get(const SiteRoot& site, const std::string& virtual_path,
                                           std::shared_ptr<ProgramCode>* code = nullptr);
 
+  // The page at `virtual_path` of `site` as kept, without looking at its
+  // files; null when none is kept.
+  std::shared_ptr<const CompiledPage> Peek(const SiteRoot& site, const std::string& virtual_path) const;
+
   // How many times a page was compiled (rather than reused).
   size_t compiles() const;
 
@@ -52,6 +56,7 @@ class PageCache {
   };
 
   static bool Unchanged(const std::vector<Stamp>& stamps);
+  static std::string Key(const SiteRoot& site, const std::string& virtual_path);
 
   const std::chrono::milliseconds check_interval_;
   const size_t max_pages_;

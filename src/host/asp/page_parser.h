@@ -46,6 +46,11 @@ struct CompiledPage {
   std::string script;               // the program, UTF-8
   std::vector<std::string> files;   // names of the page ([0]) and its includes
   std::vector<SourceLine> lines;    // lines[g - 1]: origin of program line g
+  // The program names, in any case, a member by which a page sends output
+  // while it runs, asks about its client, or runs another page: Flush,
+  // Buffer, IsClientConnected, Execute, Transfer. Only such a page needs
+  // the connection while it runs; any other sends its answer at the end.
+  bool may_stream = true;
 
   // The origin of program line `generated` (1-based); lines beyond either
   // end answer the nearest line that exists.

@@ -341,7 +341,7 @@ RenderResult Run(RunContext& run, const std::string& url_path, const LastError* 
   const bool resolved = handling == nullptr && !run.request.file.empty() && url_path == run.request.url_path;
   const std::optional<std::filesystem::path> file = resolved ? run.request.file : site.Resolve(url_path);
   std::error_code ec;
-  if (!file || !std::filesystem::is_regular_file(*file, ec)) {
+  if (!file || (!resolved && !std::filesystem::is_regular_file(*file, ec))) {
     if (handling != nullptr) {
       return Failure(500, "Internal Server Error", "the error page " + url_path + " does not exist", "",
                      options.debug);

@@ -1,9 +1,8 @@
 // PageWorkers: the threads pages run on.
 //
-// Pages run apart from the threads that read and write connections, so that
-// a page can send its output while it runs (the connection thread writes
-// what the page thread produces) and so that connections kept open between
-// requests hold no page thread. Each worker has initialised the automation
+// A page that may send its output while it runs runs apart from the
+// threads that read and write connections: the connection thread writes
+// what the page thread produces. Each worker has initialised the automation
 // runtime for itself (one apartment per thread). The HTTP front end's
 // connection threads are a pool of this kind too.
 #pragma once
@@ -12,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -35,6 +35,21 @@ class PageWorkers {
   std::mutex mutex_;
   std::condition_variable ready_;
   bool done_ = false;
+};
+
+// The pages that may run at once, wherever they run.
+using PageSlots = std::counting_semaphore<256>;
+
+// One of them, held for a scope.
+class PageSlot {
+ public:
+  explicit PageSlot(PageSlots& slots) : slots_(slots) { slots_.acquire(); }
+  ~PageSlot() { slots_.release(); }
+  PageSlot(const PageSlot&) = delete;
+  PageSlot& operator=(const PageSlot&) = delete;
+
+ private:
+  PageSlots& slots_;
 };
 
 // Pages that may run at once when nothing says otherwise: pages mostly wait

@@ -46,7 +46,7 @@ constexpr bool kPlain = false;
 
 ScriptArena::~ScriptArena() {
   for (void* chunk : chunks_) {
-    if (cache_chunks_ && t_cache.count < kCachedChunks) {
+    if (t_cache.count < kCachedChunks) {
       t_cache.chunks[t_cache.count++] = chunk;
     } else {
       std::free(chunk);

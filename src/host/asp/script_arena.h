@@ -34,9 +34,6 @@ class ScriptArena {
   void Release(void* p);
   // The size the block at `p` was asked with. REQUIRES: p came from here.
   static size_t SizeOf(const void* p);
-  // Makes the destructor free the chunks rather than keep them for the
-  // thread's next arena: for an arena that goes while its thread exits.
-  void DoNotCacheChunks() { cache_chunks_ = false; }
 
  private:
   static constexpr size_t kGranule = 16;
@@ -49,7 +46,6 @@ class ScriptArena {
 
   FreeBlock* free_[kClasses + 1] = {};
   std::vector<void*> chunks_;
-  bool cache_chunks_ = true;
   char* next_ = nullptr;  // unused space in the newest chunk
   char* end_ = nullptr;
 };

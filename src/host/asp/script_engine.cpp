@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "host/asp/automation_object.h"
 #include "host/asp/duk_internals.h"
@@ -155,11 +157,12 @@ ScriptEngine::~ScriptEngine() {
   quill_duk_baseline_free(baseline_);
 }
 
-// --- The thread's pool ---------------------------------------------------------
+// --- The pool of idle heaps -------------------------------------------------
 //
 // Creating a heap builds the engine's built-in objects, and destroying one
-// walks it: about half of what a small page costs. So each thread keeps the
-// heap of its last page, when that page left it as good as new.
+// walks it: about half of what a small page costs. So the heap of a page
+// that left it as good as new is kept for the next page, on whatever thread
+// that runs. The host bounds the pages that run at once, and so the heaps.
 
 namespace {
 
@@ -168,25 +171,34 @@ namespace {
 constexpr int kPagesPerHeap = 1000;
 // A heap still bigger than this after its page's cleanup is not kept.
 constexpr size_t kMaxKeptHeapBytes = 4u << 20;
+// Idle heaps kept at most.
+constexpr size_t kMaxIdleHeaps = 64;
 
-}  // namespace
-
-struct IdleEngine {
-  std::unique_ptr<ScriptEngine> engine;
-  ~IdleEngine() {
-    // The thread is exiting: its chunk cache may be gone already.
-    if (engine) engine->arena_.DoNotCacheChunks();
-  }
+struct IdleHeaps {
+  std::mutex mutex;
+  std::vector<std::unique_ptr<ScriptEngine>> engines;
 };
 
-namespace {
-thread_local IdleEngine t_idle;
+// Never destroyed: the heaps left at exit go with the process.
+IdleHeaps& Idle() {
+  static auto* idle = new IdleHeaps;
+  return *idle;
+}
+
 }  // namespace
 
 size_t ScriptEngine::HeapsCreated() { return g_heaps_created.load(std::memory_order_relaxed); }
 
 std::unique_ptr<ScriptEngine> ScriptEngine::Acquire(const EngineLimits& limits) {
-  std::unique_ptr<ScriptEngine> engine = std::move(t_idle.engine);
+  std::unique_ptr<ScriptEngine> engine;
+  {
+    IdleHeaps& idle = Idle();
+    std::lock_guard<std::mutex> lock(idle.mutex);
+    if (!idle.engines.empty()) {
+      engine = std::move(idle.engines.back());
+      idle.engines.pop_back();
+    }
+  }
   if (engine) {
     engine->limits_ = limits;
     return engine;
@@ -197,9 +209,17 @@ std::unique_ptr<ScriptEngine> ScriptEngine::Acquire(const EngineLimits& limits) 
 }
 
 void ScriptEngine::Recycle(std::unique_ptr<ScriptEngine> engine) {
-  if (!engine) return;
-  if (t_idle.engine || !engine->ResetForNextPage()) return;  // destroyed here
-  t_idle.engine = std::move(engine);
+  if (!engine || !engine->ResetForNextPage()) return;  // destroyed here
+  IdleHeaps& idle = Idle();
+  std::lock_guard<std::mutex> lock(idle.mutex);
+  if (idle.engines.size() < kMaxIdleHeaps) idle.engines.push_back(std::move(engine));
+}
+
+void ScriptEngine::DropIdleHeaps() {
+  std::vector<std::unique_ptr<ScriptEngine>> engines;
+  IdleHeaps& idle = Idle();
+  std::lock_guard<std::mutex> lock(idle.mutex);
+  engines.swap(idle.engines);
 }
 
 bool ScriptEngine::ResetForNextPage() {

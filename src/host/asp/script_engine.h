@@ -86,11 +86,11 @@ class ScriptEngine {
   ScriptEngine(const ScriptEngine&) = delete;
   ScriptEngine& operator=(const ScriptEngine&) = delete;
 
-  // The engine for one page on this thread: the heap the thread's previous
-  // page left as good as new, else a new one. Raises as the constructor.
+  // The engine for one page: a heap an earlier page left as good as new,
+  // else a new one. Raises as the constructor.
   static std::unique_ptr<ScriptEngine> Acquire(const EngineLimits& limits);
   // Takes back an engine from Acquire once its page is done. The heap is
-  // kept for the thread's next page only when the page completed or was
+  // kept for a later page only when the page completed or was
   // stopped, the globals it added are gone again, nothing else reachable
   // from the global object was changed (built-ins, their functions, the
   // host's globals) and script holds no automation reference any more.
@@ -98,6 +98,8 @@ class ScriptEngine {
   static void Recycle(std::unique_ptr<ScriptEngine> engine);
   // Heaps created so far in this process.
   static size_t HeapsCreated();
+  // Destroys the heaps kept for later pages.
+  static void DropIdleHeaps();
 
   duk_context* context() const { return ctx_; }
   DispatchBridge& bridge() { return *bridge_; }
@@ -151,11 +153,9 @@ class ScriptEngine {
   quill_duk_baseline* baseline_ = nullptr;
   int pages_run_ = 0;
   bool last_run_clean_ = false;  // the latest Run completed or was stopped
-
-  friend struct IdleEngine;
 };
 
-// An engine of this thread's pool (ScriptEngine::Acquire) for one page,
+// An engine of the pool (ScriptEngine::Acquire) for one page,
 // given back when the scope ends.
 class PooledEngine {
  public:

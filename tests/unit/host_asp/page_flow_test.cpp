@@ -172,22 +172,25 @@ TEST(PageFlow, StreamedAnswersReachTheClientAsWrittenWithFlatMemory) {
   ServedSite served(options);
   auto client = served.Client();
 
-  // The first chunk arrives while the page still runs.
-  const auto start = std::chrono::steady_clock::now();
-  std::chrono::milliseconds first_at{-1};
-  std::string body;
-  auto r = client.Get("/flush.asp", [&](const char* data, size_t n) {
-    if (body.empty()) {
-      first_at = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    }
-    body.append(data, n);
-    return true;
-  });
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 200);
-  EXPECT_EQ(body, "firstlast|late refused");
-  EXPECT_LT(first_at.count(), 1000);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 1400ms);
+  // The first chunk arrives while the page still runs, also once the page
+  // is compiled and kept.
+  for (int run = 0; run < 2; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    std::chrono::milliseconds first_at{-1};
+    std::string body;
+    auto flushed = client.Get("/flush.asp", [&](const char* data, size_t n) {
+      if (body.empty()) {
+        first_at = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+      }
+      body.append(data, n);
+      return true;
+    });
+    ASSERT_TRUE(flushed);
+    EXPECT_EQ(flushed->status, 200);
+    EXPECT_EQ(body, "firstlast|late refused");
+    EXPECT_LT(first_at.count(), 1000) << "run " << run;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1400ms);
+  }
 
   // 100 MiB pass through with the host's memory flat.
   std::FILE* f = std::fopen("/proc/self/clear_refs", "w");
@@ -198,7 +201,7 @@ TEST(PageFlow, StreamedAnswersReachTheClientAsWrittenWithFlatMemory) {
   }
   const long before = quill::test::MemoryKb("VmRSS");
   uint64_t received = 0;
-  r = client.Get("/big.asp", [&](const char*, size_t n) {
+  auto r = client.Get("/big.asp", [&](const char*, size_t n) {
     received += n;
     return true;
   });

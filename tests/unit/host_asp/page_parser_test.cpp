@@ -224,6 +224,24 @@ TEST(PageIncludes, TotalSizeIsBounded) {
 }
 
 // Where errors at run time are reported: the file and line the author wrote.
+TEST(PageIncludes, APageThatMayStreamIsKnownThroughItsIncludes) {
+  MemorySource source;
+  source.files["/flush.inc"] = "<% response.FLUSH() %>";
+  source.files["/plain.inc"] = "<% var total = 1; %>";
+  const std::pair<const char*, bool> pages[] = {
+      {"<% Response.Write(Request.QueryString('n')); %>rows", false},
+      {"<!--#include virtual=\"/plain.inc\"-->", false},
+      {"<!--#include virtual=\"/flush.inc\"-->", true},
+      {"<% Response.Buffer = false; %>", true},
+      {"<% while (Response.IsClientConnected) {} %>", true},
+      {"<% Server.Execute('/other.asp'); %>", true},
+      {"<% Server.Transfer('/other.asp'); %>", true},
+  };
+  for (const auto& [text, may_stream] : pages) {
+    EXPECT_EQ(CompilePage(SourceFile{"/page.asp", text}, source).may_stream, may_stream) << text;
+  }
+}
+
 TEST(PageLines, ErrorsPointAtTheAuthorsLineThroughTextAndIncludes) {
   MemorySource source;
   source.files["/inc/lib.inc"] = "lib line 1\nlib line 2\n<%\n  function boom() {\n    throw new Error('from lib');\n  }\n%>";
