@@ -146,6 +146,7 @@ void ApplyForwarding(const httplib::Request& req, const std::vector<std::string>
 PageServer::PageServer(const ServeOptions& options)
     : options_(options),
       site_(options.root),
+      resolved_(site_),
       app_(std::make_unique<WebApplication>(
           site_, options.application,
           options.session_store.empty() ? nullptr : NewMySQLSessionStore(options.session_store))),
@@ -334,9 +335,10 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
         });
   };
   const std::string& path = req.path;
-  std::optional<std::filesystem::path> file = site_.Resolve(path.empty() ? "/" : path);
+  std::optional<std::filesystem::path> file = resolved_.Resolve(path.empty() ? "/" : path);
   std::error_code ec;
-  if (file && std::filesystem::is_directory(*file, ec)) {
+  std::filesystem::file_status kind = file ? std::filesystem::status(*file, ec) : std::filesystem::file_status{};
+  if (file && std::filesystem::is_directory(kind)) {
     std::optional<std::filesystem::path> index;
     for (const char* name : {"default.asp", "index.asp", "index.html", "index.htm"}) {
       const std::filesystem::path candidate = *file / name;
@@ -351,8 +353,9 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
       const std::optional<std::filesystem::path> resolved = site_.Resolve(site_.VirtualPath(*file));
       file = resolved;
     }
+    kind = file ? std::filesystem::status(*file, ec) : std::filesystem::file_status{};
   }
-  if (!file || !std::filesystem::is_regular_file(*file, ec) || Hidden(*file)) {
+  if (!file || !std::filesystem::is_regular_file(kind) || Hidden(*file)) {
     if (options_.page.error_pages.count(404) != 0) {
       auto page = std::make_shared<PageRequest>();
       page->method = req.method;

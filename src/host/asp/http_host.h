@@ -83,6 +83,7 @@ class PageServer {
 
   ServeOptions options_;
   SiteRoot site_;
+  ResolvedPaths resolved_;
   std::unique_ptr<WebApplication> app_;
   std::unique_ptr<httplib::Server> server_;
   std::unique_ptr<PageCache> cache_;

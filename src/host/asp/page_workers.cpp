@@ -47,6 +47,30 @@ void PageWorkers::Work() {
   }
 }
 
+void PageSlots::Acquire() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (free_ > 0 && waiting_.empty()) {
+    --free_;
+    return;
+  }
+  Waiter waiter;
+  waiting_.push_back(&waiter);
+  waiter.granted.wait(lock, [&waiter] { return waiter.has_slot; });
+}
+
+void PageSlots::Release() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (waiting_.empty()) {
+    ++free_;
+    return;
+  }
+  // The slot passes straight to the longest waiting page.
+  Waiter* next = waiting_.front();
+  waiting_.pop_front();
+  next->has_slot = true;
+  next->granted.notify_one();
+}
+
 int DefaultPageThreads() {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   return static_cast<int>(std::clamp(4u * cores, 8u, 64u));

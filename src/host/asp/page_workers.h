@@ -11,7 +11,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -37,14 +36,34 @@ class PageWorkers {
   bool done_ = false;
 };
 
-// The pages that may run at once, wherever they run.
-using PageSlots = std::counting_semaphore<256>;
+// The pages that may run at once, wherever they run. Waiting pages get a
+// slot in the order they asked: first come, first served, so that no page
+// waits much longer than the others.
+class PageSlots {
+ public:
+  explicit PageSlots(int count) : free_(count) {}
+  PageSlots(const PageSlots&) = delete;
+  PageSlots& operator=(const PageSlots&) = delete;
+
+  void Acquire();
+  void Release();
+
+ private:
+  struct Waiter {
+    std::condition_variable granted;
+    bool has_slot = false;
+  };
+
+  std::mutex mutex_;
+  int free_;
+  std::deque<Waiter*> waiting_;
+};
 
 // One of them, held for a scope.
 class PageSlot {
  public:
-  explicit PageSlot(PageSlots& slots) : slots_(slots) { slots_.acquire(); }
-  ~PageSlot() { slots_.release(); }
+  explicit PageSlot(PageSlots& slots) : slots_(slots) { slots_.Acquire(); }
+  ~PageSlot() { slots_.Release(); }
   PageSlot(const PageSlot&) = delete;
   PageSlot& operator=(const PageSlot&) = delete;
 

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QUILL_ARENA_PLAIN 1
@@ -22,19 +23,30 @@ struct alignas(std::max_align_t) Header {
 };
 
 constexpr size_t kChunkBytes = 64 * 1024;
-// Chunks a thread keeps between requests: enough for a small page's heap,
-// little enough that an idle host stays small.
-constexpr size_t kCachedChunks = 4;
+// Chunks kept between heaps: enough for a few small pages' heaps, little
+// enough that an idle host stays small.
+constexpr size_t kCachedChunks = 16;
 
 struct ChunkCache {
+  std::mutex mutex;
   void* chunks[kCachedChunks];
   size_t count = 0;
-  ~ChunkCache() {
-    for (size_t k = 0; k < count; ++k) std::free(chunks[k]);
-    count = 0;  // an arena that goes later in the thread's exit frees its own
-  }
 };
-thread_local ChunkCache t_cache;
+
+// Never destroyed: an arena may go after the process's statics.
+ChunkCache& Cache() {
+  static auto* cache = new ChunkCache;
+  return *cache;
+}
+
+void* TakeChunk() {
+  ChunkCache& cache = Cache();
+  {
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    if (cache.count > 0) return cache.chunks[--cache.count];
+  }
+  return std::malloc(kChunkBytes);
+}
 
 }  // namespace
 
@@ -45,18 +57,18 @@ constexpr bool kPlain = false;
 #endif
 
 ScriptArena::~ScriptArena() {
-  for (void* chunk : chunks_) {
-    if (t_cache.count < kCachedChunks) {
-      t_cache.chunks[t_cache.count++] = chunk;
-    } else {
-      std::free(chunk);
-    }
+  ChunkCache& cache = Cache();
+  size_t kept = 0;
+  {
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    for (; kept < chunks_.size() && cache.count < kCachedChunks; ++kept) cache.chunks[cache.count++] = chunks_[kept];
   }
+  for (; kept < chunks_.size(); ++kept) std::free(chunks_[kept]);
 }
 
 void* ScriptArena::Carve(size_t block_bytes) {
   if (static_cast<size_t>(end_ - next_) < block_bytes) {
-    void* chunk = t_cache.count > 0 ? t_cache.chunks[--t_cache.count] : std::malloc(kChunkBytes);
+    void* chunk = TakeChunk();
     if (chunk == nullptr) return nullptr;
     chunks_.push_back(chunk);
     next_ = static_cast<char*>(chunk);

@@ -2,12 +2,13 @@
 // allocations for its built-in objects alone and frees them all when the
 // request ends; the C library's allocator spent a sixth of a small page's
 // time on them. Here small blocks come from per-size free lists carved out
-// of large chunks, the chunks are kept per thread for the next request, and
-// the whole arena goes at once.
+// of large chunks, a few chunks are kept for the next heaps, and the whole
+// arena goes at once.
 //
 // One arena belongs to one heap and is used by one thread at a time (the
-// heap's); it takes no locks. Under AddressSanitizer every block is its own
-// allocation, so that the sanitizer still sees each one.
+// heap's); it locks only to take or give back a chunk. Under
+// AddressSanitizer every block is its own allocation, so that the sanitizer
+// still sees each one.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +19,7 @@ namespace quill::asp {
 class ScriptArena {
  public:
   ScriptArena() = default;
-  // Frees everything still allocated; the chunks go to this thread's cache.
+  // Frees everything still allocated; the chunks go back to the cache.
   ~ScriptArena();
   ScriptArena(const ScriptArena&) = delete;
   ScriptArena& operator=(const ScriptArena&) = delete;

@@ -53,6 +53,24 @@ std::optional<fs::path> SiteRoot::Resolve(std::string_view url_path) const {
   return canonical;
 }
 
+std::optional<fs::path> ResolvedPaths::Resolve(std::string_view url_path) {
+  constexpr size_t kMaxKept = 4096;
+  const auto now = std::chrono::steady_clock::now();
+  std::string key(url_path);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = found_.find(key);
+    if (found != found_.end() && now < found->second.until) return found->second.file;
+  }
+  std::optional<fs::path> file = root_.Resolve(url_path);
+  if (file) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (found_.size() >= kMaxKept) found_.clear();
+    found_.insert_or_assign(std::move(key), Found{*file, now + keep_});
+  }
+  return file;
+}
+
 std::string SiteRoot::VirtualPath(const fs::path& file) const {
   std::string out;
   auto r = root_.begin();

@@ -4,11 +4,14 @@
 // absolute path, not by a symbolic link that points out of it.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "host/asp/page_parser.h"
 
@@ -48,6 +51,31 @@ class SiteRoot {
 
  private:
   std::filesystem::path root_;
+};
+
+// SiteRoot::Resolve for the requests of a server, with what it found kept
+// for `keep`: resolving follows every link on the way, a system call for
+// each folder of the path, while a busy site asks for the same few paths
+// all the time. Only paths that lead to something inside the root are
+// kept; a file gone since is seen by whoever opens it, and a link changed
+// since is followed within `keep`. Safe from any thread.
+class ResolvedPaths {
+ public:
+  explicit ResolvedPaths(const SiteRoot& root, std::chrono::milliseconds keep = std::chrono::seconds(1))
+      : root_(root), keep_(keep) {}
+
+  std::optional<std::filesystem::path> Resolve(std::string_view url_path);
+
+ private:
+  struct Found {
+    std::filesystem::path file;
+    std::chrono::steady_clock::time_point until;
+  };
+
+  const SiteRoot& root_;
+  const std::chrono::milliseconds keep_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, Found> found_;
 };
 
 // The folder part of a virtual path: "/a/b.asp" -> "/a", "/b.asp" -> "/".

@@ -1,6 +1,8 @@
 // The application of a site: start, restart, shutdown, and its events.
 #include "host/asp/web_application.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "host/asp/intrinsics.h"
@@ -47,14 +49,17 @@ void WebApplication::Shutdown() {
   if (started_) Stop();
 }
 
+// One look at the file, for every request: a system call is dear.
+WebApplication::AsaStamp WebApplication::StampOfAsa(const std::filesystem::path& file) {
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return AsaStamp{};
+  return AsaStamp{true, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+                  st.st_mtim.tv_nsec};
+}
+
 bool WebApplication::AsaChanged() {
   std::lock_guard<std::mutex> lock(asa_mutex_);
-  std::error_code ec;
-  const std::filesystem::path file = site_.path() / "global.asa";
-  const bool exists = std::filesystem::is_regular_file(file, ec);
-  if (exists != asa_exists_) return true;
-  if (!exists) return false;
-  return std::filesystem::last_write_time(file, ec) != asa_time_ || std::filesystem::file_size(file, ec) != asa_size_;
+  return StampOfAsa(site_.path() / "global.asa") != asa_stamp_;
 }
 
 std::shared_ptr<const GlobalAsa> WebApplication::Asa() {
@@ -66,12 +71,9 @@ void WebApplication::Start() {
   const std::filesystem::path file = site_.path() / "global.asa";
   {
     std::lock_guard<std::mutex> lock(asa_mutex_);
-    std::error_code ec;
-    asa_exists_ = std::filesystem::is_regular_file(file, ec);
-    asa_time_ = asa_exists_ ? std::filesystem::last_write_time(file, ec) : std::filesystem::file_time_type{};
-    asa_size_ = asa_exists_ ? std::filesystem::file_size(file, ec) : 0;
+    asa_stamp_ = StampOfAsa(file);
     asa_.reset();
-    if (asa_exists_) {
+    if (asa_stamp_.exists) {
       try {
         if (std::optional<GlobalAsa> asa = LoadGlobalAsa(file, "/global.asa")) {
           asa_ = std::make_shared<const GlobalAsa>(std::move(*asa));

@@ -72,9 +72,16 @@ class WebApplication {
   std::shared_mutex running_;
   std::mutex asa_mutex_;
   std::shared_ptr<const GlobalAsa> asa_;
-  bool asa_exists_ = false;
-  std::filesystem::file_time_type asa_time_{};
-  uintmax_t asa_size_ = 0;
+  // global.asa as last read: whether it was a file, its size and time.
+  struct AsaStamp {
+    bool exists = false;
+    long long size = 0;
+    long long seconds = 0;
+    long nanoseconds = 0;
+    bool operator==(const AsaStamp&) const = default;
+  };
+  static AsaStamp StampOfAsa(const std::filesystem::path& file);
+  AsaStamp asa_stamp_;
   bool started_ = false;
   ApplicationState state_;
   std::unique_ptr<SessionManager> sessions_;
