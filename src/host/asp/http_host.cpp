@@ -433,7 +433,7 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
                                });
     }
   }
-  if (options_.log) {
+  if (options_.log && (!options_.quiet || !error.empty() || res.status >= 500)) {
     // What the client sent is printed with its control characters masked.
     auto printable = [](std::string text) {
       for (char& c : text) {

@@ -42,6 +42,7 @@ struct ServeOptions {
   size_t max_body_bytes = 1u << 20;     // larger request bodies answer 413
   HostOptions page;
   bool log = true;                      // one line per request on stderr
+  bool quiet = false;                   // with log: only for requests that failed
   bool debug = false;                   // failures show their details to the client (page.debug)
   // Peers whose X-Forwarded-For and X-Forwarded-Proto are believed ("unix"
   // for the peer on the Unix socket).
