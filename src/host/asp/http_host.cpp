@@ -167,7 +167,7 @@ PageServer::PageServer(const ServeOptions& options)
   workers_ = std::make_unique<PageWorkers>(threads);
   page_slots_ = std::make_unique<PageSlots>(threads);
   // Connection threads only read and write; one waiting for a client's
-  // next request on a kept-alive connection holds no page thread.
+  // next request on a kept-alive connection holds no page slot.
   const int connections = std::min(4 * threads + 16, 512);
   server_->new_task_queue = [connections] { return new ComThreadPool(connections); };
   server_->set_tcp_nodelay(true);
