@@ -3,6 +3,7 @@
 #include "mysql_server/connection_pool.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace quill {
 
@@ -17,6 +18,11 @@ long EnvNumber(const char* name, long fallback, long lowest, long highest) {
   return value > highest ? highest : value;
 }
 
+bool EnvIs(const char* name, const char* value) {
+  const char* text = std::getenv(name);
+  return text != nullptr && std::strcmp(text, value) == 0;
+}
+
 void CloseAll(const std::vector<MySQLHandle*>& handles) {
   for (MySQLHandle* h : handles) ClientClose(h);
 }
@@ -26,7 +32,8 @@ void CloseAll(const std::vector<MySQLHandle*>& handles) {
 TConnectionPool& TConnectionPool::Instance() {
   static TConnectionPool pool(static_cast<size_t>(EnvNumber("QUILL_POOL_SIZE", 0, 0, 1000)),
                               static_cast<int>(EnvNumber("QUILL_POOL_IDLE_SECONDS", 60, 0,
-                                                         86400 * 365)));
+                                                         86400 * 365)),
+                              EnvIs("QUILL_POOL_RESET", "always"));
   return pool;
 }
 
@@ -75,13 +82,16 @@ void TConnectionPool::Give(const TPoolKey& key, MySQLHandle* handle) {
   }
   // Without reconnecting behind our back: a connection that cannot be reset
   // is closed. The reset keeps the character set the connection was opened
-  // with.
-  ClientSetReconnect(handle, false);
-  const bool reset = ClientResetConnection(handle);
-  ClientSetReconnect(handle, true);
-  if (!reset) {
-    ClientClose(handle);
-    return;
+  // with. A session that only read needs none: the reset costs the server
+  // more than the read did.
+  if (reset_always_ || ClientSessionMayHaveChanged(handle)) {
+    ClientSetReconnect(handle, false);
+    const bool reset = ClientResetConnection(handle);
+    ClientSetReconnect(handle, true);
+    if (!reset) {
+      ClientClose(handle);
+      return;
+    }
   }
   std::vector<MySQLHandle*> dropped;
   {

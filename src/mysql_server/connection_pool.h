@@ -10,6 +10,8 @@
 // A connection given back is reset on the server (open transaction rolled
 // back, temporary tables, user and session variables gone), so the next
 // user starts with a fresh session; one that fails the reset is closed.
+// A connection whose session only read since it was new or reset needs no
+// reset and gets none (ClientSessionMayHaveChanged).
 // A connection taken out is checked first: one the server has ended
 // (restart, idle timeout) shows it on its socket, and is closed and the
 // next one tried, so the caller never sees it. Connections idle longer than the idle limit are closed when the pool
@@ -20,6 +22,9 @@
 //                            every connection given back is closed, as
 //                            without a pool)
 //   QUILL_POOL_IDLE_SECONDS  longest idle time kept (default 60)
+//   QUILL_POOL_RESET         "always": reset every connection given back,
+//                            also one that only read (for pages that call
+//                            stored functions with lasting effects)
 //
 // Thread safety: every member may be called from any thread. A connection
 // is used by one thread at a time: whoever took it, or the pool.
@@ -54,7 +59,8 @@ class TConnectionPool {
   // The pool of the process, made with the environment's settings.
   static TConnectionPool& Instance();
 
-  TConnectionPool(size_t size, int idle_seconds) : size_(size), idle_seconds_(idle_seconds) {}
+  TConnectionPool(size_t size, int idle_seconds, bool reset_always = false)
+      : size_(size), idle_seconds_(idle_seconds), reset_always_(reset_always) {}
   // Closes every idle connection.
   ~TConnectionPool();
   TConnectionPool(const TConnectionPool&) = delete;
@@ -87,6 +93,7 @@ class TConnectionPool {
 
   const size_t size_;
   const int idle_seconds_;
+  const bool reset_always_;
   mutable std::mutex mutex_;
   std::vector<Idle> idle_;  // oldest first
 };

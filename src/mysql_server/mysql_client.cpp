@@ -12,7 +12,9 @@
 
 #include <mysql.h>
 
+#include <algorithm>
 #include <cassert>
+#include <new>
 #include <utility>
 
 namespace quill {
@@ -37,11 +39,29 @@ static_assert(static_cast<int>(MySQLType::Decimal) == MYSQL_TYPE_DECIMAL &&
               static_cast<int>(MySQLType::Geometry) == MYSQL_TYPE_GEOMETRY);
 static_assert(sizeof(unsigned long) == sizeof(size_t));
 
+// The library's connection, and what the binding knows of its session.
+struct MySQLHandle {
+  MYSQL mysql;
+  // A command since the session was new may have changed it.
+  bool session_changed = false;
+};
+
 namespace {
 
 MYSQL* My(MySQLHandle* handle) {
   assert(handle != nullptr);
-  return reinterpret_cast<MYSQL*>(handle);
+  return &handle->mysql;
+}
+
+// Whether `c` is a letter of a word (of a keyword or a name).
+bool WordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+}
+
+// Whether `text` holds `word` (lower case), in any case.
+bool Holds(std::string_view text, std::string_view word) {
+  const auto same = [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + ('a' - 'A') : a) == b; };
+  return std::search(text.begin(), text.end(), word.begin(), word.end(), same) != text.end();
 }
 
 std::string Copy(const char* text, size_t length) {
@@ -133,7 +153,15 @@ bool MySQLResult::Next() {
 
 // --- Connections -----------------------------------------------------------
 
-MySQLHandle* ClientInit() { return reinterpret_cast<MySQLHandle*>(mysql_init(nullptr)); }
+MySQLHandle* ClientInit() {
+  auto* handle = new (std::nothrow) MySQLHandle;
+  if (handle == nullptr) return nullptr;
+  if (mysql_init(&handle->mysql) == nullptr) {
+    delete handle;
+    return nullptr;
+  }
+  return handle;
+}
 
 bool ClientSetCharset(MySQLHandle* handle, const char* charset) {
   return mysql_options(My(handle), MYSQL_SET_CHARSET_NAME, charset) == 0;
@@ -156,13 +184,15 @@ bool ClientRealConnect(MySQLHandle* handle, const std::string& host, const std::
 }
 
 void ClientClose(MySQLHandle* handle) {
-  // A handle from mysql_init(NULL) is freed by mysql_close itself.
-  if (handle != nullptr) mysql_close(My(handle));
+  if (handle == nullptr) return;
+  mysql_close(My(handle));  // frees what the library holds, not the handle
+  delete handle;
 }
 
 // --- Statements ------------------------------------------------------------
 
 bool ClientSelectDb(MySQLHandle* handle, const std::string& database) {
+  // Not a change to undo: whoever takes the connection selects its own.
   return mysql_select_db(My(handle), database.c_str()) == 0;
 }
 
@@ -173,6 +203,7 @@ std::string ClientCurrentDb(MySQLHandle* handle) {
 }
 
 bool ClientRealQuery(MySQLHandle* handle, std::string_view sql) {
+  if (!ClientStatementOnlyReads(sql)) handle->session_changed = true;
   return mysql_real_query(My(handle), sql.data(), sql.size()) == 0;
 }
 
@@ -190,7 +221,41 @@ uint64_t ClientInsertId(MySQLHandle* handle) { return mysql_insert_id(My(handle)
 
 uint64_t ClientAffectedRows(MySQLHandle* handle) { return mysql_affected_rows(My(handle)); }
 
-bool ClientResetConnection(MySQLHandle* handle) { return mysql_reset_connection(My(handle)) == 0; }
+bool ClientResetConnection(MySQLHandle* handle) {
+  if (mysql_reset_connection(My(handle)) != 0) return false;
+  handle->session_changed = false;
+  return true;
+}
+
+bool ClientSessionMayHaveChanged(MySQLHandle* handle) {
+  unsigned status = 0;
+  if (handle->session_changed || mariadb_get_infov(My(handle), MARIADB_CONNECTION_SERVER_STATUS, &status) != 0) {
+    return true;
+  }
+  return (status & SERVER_STATUS_IN_TRANS) != 0 || (status & SERVER_STATUS_AUTOCOMMIT) == 0 ||
+         (status & SERVER_MORE_RESULTS_EXIST) != 0 || My(handle)->status != MYSQL_STATUS_READY;
+}
+
+bool ClientStatementOnlyReads(std::string_view sql) {
+  size_t at = sql.find_first_not_of(" \t\r\n");
+  if (at == std::string_view::npos) return false;
+  size_t end = at;
+  while (end < sql.size() && WordChar(sql[end])) ++end;
+  const std::string_view verb = sql.substr(at, end - at);
+  bool reads = false;
+  for (const std::string_view word : {"select", "show", "describe", "desc", "explain"}) {
+    reads = reads || (verb.size() == word.size() && Holds(verb, word));
+  }
+  if (!reads) return false;  // comments too: /*! ... */ runs what it holds
+  // What a read may still leave behind: user variables, named locks,
+  // sequence values, the last insert id, results of another statement.
+  if (sql.find_first_of("@;") != std::string_view::npos) return false;
+  for (const std::string_view word : {"lock", "into", "nextval", "lastval", "setval", "next value", "previous value",
+                                      "last_insert_id"}) {
+    if (Holds(sql, word)) return false;
+  }
+  return true;
+}
 
 bool ClientSocketLooksAlive(MySQLHandle* handle) {
   const int fd = static_cast<int>(mysql_get_socket(My(handle)));

@@ -190,6 +190,16 @@ void ClientClose(MySQLHandle* handle);
 // temporary tables, user and session variables gone) without reconnecting.
 // False when refused or when the connection is dead.
 bool ClientResetConnection(MySQLHandle* handle);
+// Whether the session may differ from a new one's: a command other than a
+// plain read was sent since it was new or reset (ClientStatementOnlyReads),
+// a transaction is open, autocommit is off, or a result is still pending.
+// A plain read that calls a stored function with lasting effects (a user
+// variable set, a named lock kept) is not seen.
+bool ClientSessionMayHaveChanged(MySQLHandle* handle);
+// Whether `sql` is a read that leaves the session as it was: one SELECT,
+// SHOW, DESCRIBE or EXPLAIN, with no user variable, lock, INTO, sequence
+// or last insert id in it. Errs towards false.
+bool ClientStatementOnlyReads(std::string_view sql);
 // False when the server has visibly ended the connection (it closed the
 // socket, or sent something while nothing was asked), found without a
 // round trip to the server. True says only that nothing shows it dead.

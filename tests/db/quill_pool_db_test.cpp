@@ -89,5 +89,20 @@ TEST_F(PoolTest, ReusesResetsAndSurvivesARestart) {
   EXPECT_EQ(Page(), after);
 }
 
+TEST_F(PoolTest, AReadThatLeavesStateBehindStillResetsTheSession) {
+  Dispatch watcher = Connected();
+  // Only plain reads skip the reset; these look like reads but are not.
+  {
+    Dispatch q = Connected();
+    EXPECT_EQ(Value(q, "select @kept := 'y' as s", "s"), "y");
+    EXPECT_EQ(Value(q, "select get_lock('quill_pool_test', 0) as s", "s"), "1");
+  }
+  EXPECT_EQ(Value(watcher, "select is_free_lock('quill_pool_test') as s", "s"), "1") << "the lock went with the page";
+  for (int i = 0; i < 2; ++i) {
+    Dispatch q = Connected();
+    EXPECT_EQ(Value(q, "select ifnull(@kept, '-') as s", "s"), "-");
+  }
+}
+
 }  // namespace
 }  // namespace quill::test
