@@ -172,5 +172,20 @@ TEST(ClientBinding, MaxBytesPerCharOfCommonSets) {
   EXPECT_EQ(ClientMaxBytesPerChar(99999), 1u);  // unknown
 }
 
+// Which statements leave a pooled connection's session as it was, so that
+// the pool may give it on without a reset.
+TEST(ClientStatements, OnlyPlainReadsLeaveTheSessionAsItWas) {
+  for (const char* sql : {"select * from t order by id limit 20", "  SELECT count(*) FROM t",
+                          "show columns from `t`", "describe t", "Explain select 1"}) {
+    EXPECT_TRUE(ClientStatementOnlyReads(sql)) << sql;
+  }
+  for (const char* sql : {"", "set @a = 1", "select @a := 1", "select 1 into @a", "select get_lock('x', 0)",
+                          "select * from t for update; set @b = 2", "select nextval(s)", "select last_insert_id(5)",
+                          "/*! set @a = 1 */ select 1", "selectx 1", "do release_lock('x')", "call p()",
+                          "insert into t values (1)", "start transaction", "select * from t lock in share mode"}) {
+    EXPECT_FALSE(ClientStatementOnlyReads(sql)) << sql;
+  }
+}
+
 }  // namespace
 }  // namespace quill
