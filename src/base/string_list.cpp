@@ -27,6 +27,11 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool ContainsText(std::string_view text, std::string_view part) {
+  const auto same = [](char a, char b) { return LowerAscii(a) == LowerAscii(b); };
+  return std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
+}
+
 std::string UpperCase(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = UpperAscii(c);

@@ -98,6 +98,8 @@ class TStringList : public TObject {
 
 // True when a and b are equal without regard to ASCII case.
 bool SameText(std::string_view a, std::string_view b);
+// True when `text` holds `part` without regard to ASCII case.
+bool ContainsText(std::string_view text, std::string_view part);
 // ASCII upper / lower case; other bytes unchanged.
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);

@@ -17,6 +17,8 @@
 #include <new>
 #include <utility>
 
+#include "base/string_list.h"
+
 namespace quill {
 
 // The constants of the header restate the library's values; keep them honest.
@@ -56,12 +58,6 @@ MYSQL* My(MySQLHandle* handle) {
 // Whether `c` is a letter of a word (of a keyword or a name).
 bool WordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
-}
-
-// Whether `text` holds `word` (lower case), in any case.
-bool Holds(std::string_view text, std::string_view word) {
-  const auto same = [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + ('a' - 'A') : a) == b; };
-  return std::search(text.begin(), text.end(), word.begin(), word.end(), same) != text.end();
 }
 
 std::string Copy(const char* text, size_t length) {
@@ -203,7 +199,7 @@ std::string ClientCurrentDb(MySQLHandle* handle) {
 }
 
 bool ClientRealQuery(MySQLHandle* handle, std::string_view sql) {
-  if (!ClientStatementOnlyReads(sql)) handle->session_changed = true;
+  if (!handle->session_changed && !ClientStatementOnlyReads(sql)) handle->session_changed = true;
   return mysql_real_query(My(handle), sql.data(), sql.size()) == 0;
 }
 
@@ -237,14 +233,14 @@ bool ClientSessionMayHaveChanged(MySQLHandle* handle) {
 }
 
 bool ClientStatementOnlyReads(std::string_view sql) {
-  size_t at = sql.find_first_not_of(" \t\r\n");
+  const size_t at = sql.find_first_not_of(" \t\r\n");
   if (at == std::string_view::npos) return false;
   size_t end = at;
   while (end < sql.size() && WordChar(sql[end])) ++end;
   const std::string_view verb = sql.substr(at, end - at);
   bool reads = false;
   for (const std::string_view word : {"select", "show", "describe", "desc", "explain"}) {
-    reads = reads || (verb.size() == word.size() && Holds(verb, word));
+    reads = reads || SameText(verb, word);
   }
   if (!reads) return false;  // comments too: /*! ... */ runs what it holds
   // What a read may still leave behind: user variables, named locks,
@@ -252,7 +248,7 @@ bool ClientStatementOnlyReads(std::string_view sql) {
   if (sql.find_first_of("@;") != std::string_view::npos) return false;
   for (const std::string_view word : {"lock", "into", "nextval", "lastval", "setval", "next value", "previous value",
                                       "last_insert_id"}) {
-    if (Holds(sql, word)) return false;
+    if (ContainsText(sql, word)) return false;
   }
   return true;
 }

@@ -3,11 +3,10 @@
 #include "host/asp/page_parser.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <initializer_list>
 #include <string_view>
 
+#include "base/string_list.h"
 #include "base/utf8.h"
 #include "host/asp/call_assignment.h"
 
@@ -151,15 +150,6 @@ class ProgramBuilder {
   CompiledPage page_;
 };
 
-// Whether `text` holds any of `words` (lower case), in any case.
-bool NamesAny(std::string_view text, std::initializer_list<std::string_view> words) {
-  const auto same = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; };
-  for (const std::string_view word : words) {
-    if (std::search(text.begin(), text.end(), word.begin(), word.end(), same) != text.end()) return true;
-  }
-  return false;
-}
-
 class Compiler {
  public:
   explicit Compiler(PageSource& source) : source_(source) {}
@@ -167,7 +157,10 @@ class Compiler {
   CompiledPage Run(const SourceFile& page) {
     File(page, 0);
     CompiledPage compiled = builder_.Take();
-    compiled.may_stream = NamesAny(compiled.script, {"flush", "buffer", "isclientconnected", "execute", "transfer"});
+    compiled.may_stream = false;
+    for (const char* member : {"Flush", "Buffer", "IsClientConnected", "Execute", "Transfer"}) {
+      compiled.may_stream = compiled.may_stream || ContainsText(compiled.script, member);
+    }
     return compiled;
   }
 
