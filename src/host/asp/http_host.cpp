@@ -69,6 +69,14 @@ bool Hidden(const std::filesystem::path& file) {
   return name.empty() || name[0] == '.' || ext == ".inc" || ext == ".asa";
 }
 
+// The answer's body and type. The library's set_content copies the body;
+// a page's body is moved instead.
+void SetContent(httplib::Response& res, std::string&& body, const std::string& type) {
+  res.body = std::move(body);
+  res.headers.erase("Content-Type");
+  res.set_header("Content-Type", type);
+}
+
 void SendError(httplib::Response& res, int status, const std::string& title, const std::string& message) {
   res.status = status;
   res.set_content(ErrorPage(status, title, message, ""), "text/html; charset=utf-8");
@@ -283,7 +291,7 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
         error = std::move(result.error);
         res.status = result.response.status;
         for (const auto& [name, value] : result.response.headers) res.set_header(name, value);
-        res.set_content(std::move(result.response.body), result.response.FullContentType());
+        SetContent(res, std::move(result.response.body), result.response.FullContentType());
         return;
       }
     }
@@ -299,7 +307,7 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
     for (const auto& [name, value] : head.headers) res.set_header(name, value);
     if (!channel->committed()) {
       error = channel->error();
-      res.set_content(std::move(head.body), head.FullContentType());
+      SetContent(res, std::move(head.body), head.FullContentType());
       return;
     }
     // Streamed: a proxy in front is asked not to hold the chunks back.
