@@ -2,6 +2,8 @@
 #include "host/asp/page_workers.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <optional>
 
 #include "host/asp/automation_object.h"
 
@@ -47,28 +49,44 @@ void PageWorkers::Work() {
   }
 }
 
-void PageSlots::Acquire() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (free_ > 0 && waiting_.empty()) {
-    --free_;
-    return;
+PageSlots::Waiter::Waiter() { sem_init(&granted, 0, 0); }
+
+PageSlots::Waiter::~Waiter() { sem_destroy(&granted); }
+
+void PageSlots::Waiter::Wait() {
+  while (sem_wait(&granted) != 0 && errno == EINTR) {
   }
-  Waiter waiter;
-  waiting_.push_back(&waiter);
-  waiter.granted.wait(lock, [&waiter] { return waiter.has_slot; });
+}
+
+void PageSlots::Waiter::Post() { sem_post(&granted); }
+
+void PageSlots::Acquire() {
+  std::optional<Waiter> waiter;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (free_ > 0 && waiting_.empty()) {
+      --free_;
+      return;
+    }
+    waiter.emplace();
+    waiting_.push_back(&*waiter);
+  }
+  waiter->Wait();
 }
 
 void PageSlots::Release() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (waiting_.empty()) {
-    ++free_;
-    return;
+  Waiter* next = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiting_.empty()) {
+      ++free_;
+      return;
+    }
+    // The slot passes straight to the longest waiting page.
+    next = waiting_.front();
+    waiting_.pop_front();
   }
-  // The slot passes straight to the longest waiting page.
-  Waiter* next = waiting_.front();
-  waiting_.pop_front();
-  next->has_slot = true;
-  next->granted.notify_one();
+  next->Post();
 }
 
 int DefaultPageThreads() {

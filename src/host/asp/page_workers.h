@@ -7,6 +7,8 @@
 // connection threads are a pool of this kind too.
 #pragma once
 
+#include <semaphore.h>
+
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -49,9 +51,18 @@ class PageSlots {
   void Release();
 
  private:
+  // A waiting page's own semaphore: the slot is handed over after the
+  // lock is let go, so the page that gets it does not wake only to wait
+  // for the lock. (A semaphore may go as soon as its wait returned, which
+  // a condition variable signalled outside its lock may not.)
   struct Waiter {
-    std::condition_variable granted;
-    bool has_slot = false;
+    Waiter();
+    ~Waiter();
+    Waiter(const Waiter&) = delete;
+    Waiter& operator=(const Waiter&) = delete;
+    void Wait();
+    void Post();
+    sem_t granted;
   };
 
   std::mutex mutex_;
