@@ -1,6 +1,7 @@
 // The process-wide handle table behind TObject.
 #include "base/object.h"
 
+#include <atomic>
 #include <cassert>
 #include <cstdint>
 #include <mutex>
@@ -17,10 +18,19 @@ namespace {
 uintptr_t Disguise(TObject* object) { return ~reinterpret_cast<uintptr_t>(object); }
 TObject* Reveal(uintptr_t disguised) { return reinterpret_cast<TObject*>(~disguised); }
 
-struct HandleTable {
+// Split by handle, so that threads making and dropping objects at once
+// seldom wait for each other's lock.
+struct HandleShard {
   std::mutex mutex;
   std::unordered_map<ObjectHandle, uintptr_t> objects;  // disguised pointers
-  ObjectHandle next = 1;
+};
+
+struct HandleTable {
+  static constexpr size_t kShards = 16;
+  HandleShard shards[kShards];
+  std::atomic<ObjectHandle> next{1};
+
+  HandleShard& ShardOf(ObjectHandle handle) { return shards[handle % kShards]; }
 };
 
 HandleTable& Table() {
@@ -43,20 +53,21 @@ bool TClassInfo::InheritsFrom(const TClassInfo& other) const {
 
 TObject::TObject() {
   HandleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.mutex);
   // After the counter wraps, a handle still held by a live object is
   // skipped: two objects must never share one.
-  do {
-    handle_ = t.next++;
-    if (t.next == kNoHandle) t.next = 1;
-  } while (t.objects.contains(handle_));
-  t.objects.emplace(handle_, Disguise(this));
+  while (true) {
+    handle_ = t.next.fetch_add(1, std::memory_order_relaxed);
+    if (handle_ == kNoHandle) continue;
+    HandleShard& shard = t.ShardOf(handle_);
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    if (shard.objects.emplace(handle_, Disguise(this)).second) break;
+  }
 }
 
 TObject::~TObject() {
-  HandleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  [[maybe_unused]] size_t erased = t.objects.erase(handle_);
+  HandleShard& shard = Table().ShardOf(handle_);
+  std::lock_guard<std::mutex> lock(shard.mutex);
+  [[maybe_unused]] size_t erased = shard.objects.erase(handle_);
   assert(erased == 1);
 }
 
@@ -64,22 +75,23 @@ const TClassInfo& TObject::ClassInfo() const { return StaticClassInfo; }
 
 TObject* ResolveHandle(ObjectHandle handle) {
   if (handle == kNoHandle) return nullptr;
-  HandleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  auto it = t.objects.find(handle);
-  return it == t.objects.end() ? nullptr : Reveal(it->second);
+  HandleShard& shard = Table().ShardOf(handle);
+  std::lock_guard<std::mutex> lock(shard.mutex);
+  auto it = shard.objects.find(handle);
+  return it == shard.objects.end() ? nullptr : Reveal(it->second);
 }
 
 void SetNextHandleForTesting(ObjectHandle next) {
-  HandleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  t.next = next == kNoHandle ? 1 : next;
+  Table().next.store(next == kNoHandle ? 1 : next, std::memory_order_relaxed);
 }
 
 size_t LiveObjectCount() {
-  HandleTable& t = Table();
-  std::lock_guard<std::mutex> lock(t.mutex);
-  return t.objects.size();
+  size_t count = 0;
+  for (HandleShard& shard : Table().shards) {
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    count += shard.objects.size();
+  }
+  return count;
 }
 
 }  // namespace quill
