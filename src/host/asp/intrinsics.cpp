@@ -221,15 +221,11 @@ NameValueList DecodedCookies(const NameValueList& headers) {
 
 class RequestObject final : public AutomationObject {
  public:
+  // The query string is read by most pages; the other collections are made
+  // when a page first asks for them.
   explicit RequestObject(const PageEnvironment& env)
-      : form_(Collection("Request.Form", env.request->form,
-                         env.request->content_type.rfind("application/x-www-form-urlencoded", 0) == 0
-                             ? env.request->body
-                             : std::string())),
+      : env_(env),
         query_(Collection("Request.QueryString", env.request->query, env.request->query_string)),
-        vars_(Collection("Request.ServerVariables", ServerVariables(env), std::string())),
-        cookies_(Collection("Request.Cookies", DecodedCookies(env.request->headers), std::string())),
-        cookie_jar_(NewRequestCookies(ParseCookies(env.request->headers))),
         total_bytes_(env.request->body.size()),
         body_(env.request->body) {}
 
@@ -253,7 +249,7 @@ class RequestObject final : public AutomationObject {
         }
         const std::string key = args.Text(0, "Request");
         std::vector<std::string> values;
-        for (RequestCollection* c : {query_.get(), form_.get(), cookies_.get(), vars_.get()}) {
+        for (RequestCollection* c : {query_.get(), Form(), Cookies(), Vars()}) {
           if (const std::vector<std::string>* found = c->Find(key)) {
             values = *found;
             break;
@@ -262,20 +258,20 @@ class RequestObject final : public AutomationObject {
         SetResultObject(result, olert::ComPtr<IDispatch>::Adopt(new ValueList(std::move(values))));
         return;
       }
-      case 1: collection = form_.get(); break;
+      case 1: collection = Form(); break;
       case 2: collection = query_.get(); break;
-      case 3: collection = vars_.get(); break;
+      case 3: collection = Vars(); break;
       case 4: {
         // Request.Cookies("a") is the cookie, with its keys.
         if (args.count() == 0) {
-          SetResultDispatch(result, cookie_jar_.get());
+          SetResultDispatch(result, CookieJar());
           return;
         }
         olert::ScopedVariant name;
         name.CopyFrom(args.at(0));
         DISPPARAMS params{name.get(), nullptr, 1, 0};
         EXCEPINFO excep{};
-        const HRESULT hr = cookie_jar_->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, result,
+        const HRESULT hr = CookieJar()->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, result,
                                                &excep, nullptr);
         const std::string why = BstrToUtf8(excep.bstrDescription);
         olert::ClearExcepInfo(excep);
@@ -303,6 +299,28 @@ class RequestObject final : public AutomationObject {
     return olert::ComPtr<RequestCollection>::Adopt(new RequestCollection(std::move(name), pairs, std::move(raw)));
   }
 
+  RequestCollection* Form() {
+    if (!form_) {
+      const PageRequest& r = *env_.request;
+      form_ = Collection("Request.Form", r.form,
+                         r.content_type.rfind("application/x-www-form-urlencoded", 0) == 0 ? r.body : std::string());
+    }
+    return form_.get();
+  }
+  RequestCollection* Vars() {
+    if (!vars_) vars_ = Collection("Request.ServerVariables", ServerVariables(env_), std::string());
+    return vars_.get();
+  }
+  RequestCollection* Cookies() {
+    if (!cookies_) cookies_ = Collection("Request.Cookies", DecodedCookies(env_.request->headers), std::string());
+    return cookies_.get();
+  }
+  IDispatch* CookieJar() {
+    if (!cookie_jar_) cookie_jar_ = NewRequestCookies(ParseCookies(env_.request->headers));
+    return cookie_jar_.get();
+  }
+
+  const PageEnvironment& env_;
   olert::ComPtr<RequestCollection> form_;
   olert::ComPtr<RequestCollection> query_;
   olert::ComPtr<RequestCollection> vars_;
