@@ -248,12 +248,12 @@ int Serve(Args args) {
 
   // Pages run on whichever connection thread read their request, and the C
   // library gives every thread that allocates an arena of its own (up to
-  // eight per core), each keeping what was freed in it. Two arenas for each
-  // page that may run at once: pages seldom wait for each other's arena
-  // lock (with a few arenas for all, a page at concurrency 16 waited for
-  // one three times), and the host's memory stays bounded by its pages.
+  // eight per core), each keeping what was freed in it. One arena for each
+  // page that may run at once: with a few for all, pages at concurrency 16
+  // waited for an arena's lock three times a request; with two per page
+  // the host's memory crept up under a long load.
   if (std::getenv("MALLOC_ARENA_MAX") == nullptr) {
-    mallopt(M_ARENA_MAX, 2 * std::clamp(options.threads, 1, 256));
+    mallopt(M_ARENA_MAX, std::clamp(options.threads, 2, 256));
   }
 
   quill::asp::PageServer server(options);
