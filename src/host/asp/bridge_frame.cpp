@@ -13,7 +13,7 @@ namespace bridge {
 
 uint32_t RefIdAt(duk_context* ctx, duk_idx_t index) noexcept {
   if (!duk_is_object(ctx, index)) return 0;
-  duk_get_prop_string(ctx, index, kRefIdKey);
+  GetHiddenProp(ctx, index, kRefIdKey);
   const uint32_t id = duk_is_number(ctx, -1) ? duk_get_uint(ctx, -1) : 0;
   duk_pop(ctx);
   return id;
@@ -37,7 +37,7 @@ void PushRefObject(duk_context* ctx, DispatchBridge* b, uint32_t id, void* proto
   duk_push_heapptr(ctx, prototype);
   duk_set_prototype(ctx, -2);
   duk_push_uint(ctx, id);
-  duk_put_prop_string(ctx, -2, kRefIdKey);
+  PutHiddenProp(ctx, -2, kRefIdKey);
   duk_push_heapptr(ctx, b->finalizer());
   duk_set_finalizer(ctx, -2);
 }
@@ -45,7 +45,7 @@ void PushRefObject(duk_context* ctx, DispatchBridge* b, uint32_t id, void* proto
 void PushBoundFunction(duk_context* ctx, duk_c_function fn, uint32_t id) noexcept {
   duk_push_c_function(ctx, fn, DUK_VARARGS);
   duk_push_uint(ctx, id);
-  duk_put_prop_string(ctx, -2, kRefIdKey);
+  PutHiddenProp(ctx, -2, kRefIdKey);
 }
 
 duk_ret_t RefFinalizer(duk_context* ctx) {

@@ -230,10 +230,10 @@ duk_ret_t MemberCall(duk_context* ctx) {
   const duk_idx_t count = duk_get_top(ctx);
   duk_push_current_function(ctx);
   const uint32_t id = RefIdAt(ctx, -1);
-  duk_get_prop_string(ctx, -1, kDispIdKey);
+  GetHiddenProp(ctx, -1, kDispIdKey);
   const DISPID dispid = duk_get_int(ctx, -1);
   duk_pop(ctx);
-  duk_get_prop_string(ctx, -1, kNameKey);  // stays on the stack while its text is used
+  GetHiddenProp(ctx, -1, kNameKey);  // stays on the stack while its text is used
   duk_size_t n = 0;
   const char* name = duk_get_lstring(ctx, -1, &n);
   return Finish(ctx, CallWithArguments(ctx, b, id, dispid, 0, count, std::string_view(name != nullptr ? name : "", n)));
@@ -304,14 +304,14 @@ duk_ret_t TrapGet(duk_context* ctx) {
                     auto push = [id, dispid, key, n](duk_context* c) noexcept -> duk_ret_t {
                       duk_push_c_function(c, MemberCall, DUK_VARARGS);
                       duk_push_uint(c, id);
-                      duk_put_prop_string(c, -2, kRefIdKey);
+                      PutHiddenProp(c, -2, kRefIdKey);
                       duk_push_int(c, dispid);
-                      duk_put_prop_string(c, -2, kDispIdKey);
+                      PutHiddenProp(c, -2, kDispIdKey);
                       duk_push_lstring(c, key, n);
-                      duk_put_prop_string(c, -2, kNameKey);
+                      PutHiddenProp(c, -2, kNameKey);
                       // The member keeps the object alive for as long as it lives.
                       duk_dup(c, 0);
-                      duk_put_prop_string(c, -2, kTargetKey);
+                      PutHiddenProp(c, -2, kTargetKey);
                       return 1;
                     };
                     return SafeRun(ctx, push, 0, 1) == DUK_EXEC_SUCCESS ? 1 : -1;
@@ -401,7 +401,7 @@ duk_ret_t TrapApply(duk_context* ctx) {
 void PushProxy(duk_context* ctx, DispatchBridge* b, uint32_t id) noexcept {
   duk_push_c_function(ctx, ProxyTarget, DUK_VARARGS);
   duk_push_uint(ctx, id);
-  duk_put_prop_string(ctx, -2, kRefIdKey);
+  PutHiddenProp(ctx, -2, kRefIdKey);
   duk_push_heapptr(ctx, b->finalizer());
   duk_set_finalizer(ctx, -2);
   duk_push_heapptr(ctx, b->handler());

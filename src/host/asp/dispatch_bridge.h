@@ -148,4 +148,14 @@ class DispatchBridge {
 // property access and of Proxy traps).
 inline constexpr const char* kRefIdKey = "\xFF" "quillRef";
 
+// Reads and writes of a hidden property. The names are static strings, so
+// the engine's literal cache finds their interned string by address instead
+// of hashing the text on every member call.
+inline duk_bool_t GetHiddenProp(duk_context* ctx, duk_idx_t obj, const char* key) {
+  return duk_get_prop_literal_raw(ctx, obj, key, std::char_traits<char>::length(key));
+}
+inline duk_bool_t PutHiddenProp(duk_context* ctx, duk_idx_t obj, const char* key) {
+  return duk_put_prop_literal_raw(ctx, obj, key, std::char_traits<char>::length(key));
+}
+
 }  // namespace quill::asp
