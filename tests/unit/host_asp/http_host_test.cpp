@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <future>
+#include <mutex>
+#include <thread>
 
 #include "host/asp/http_host.h"
+#include "host/asp/page_workers.h"
 #include "support/asp_test_component.h"
 
 namespace quill::asp {
@@ -119,6 +123,47 @@ TEST_F(ServeTest, RequestsRunSideBySide) {
     }));
   }
   for (auto& a : answers) EXPECT_EQ(a.get(), 200);
+}
+
+TEST(PageSlots, NoMorePagesRunThanSlotsAndWaitersGetThemInTurn) {
+  PageSlots slots(2);
+  // Under churn the bound holds and no waiter is left asleep.
+  std::atomic<int> running{0};
+  std::atomic<int> most{0};
+  std::vector<std::thread> pages;
+  for (int t = 0; t < 6; ++t) {
+    pages.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        PageSlot slot(slots);
+        const int now = ++running;
+        int seen = most.load();
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+        --running;
+      }
+    });
+  }
+  for (std::thread& t : pages) t.join();
+  EXPECT_LE(most.load(), 2);
+  // With both slots held, pages that ask one after the other get them in
+  // the order they asked.
+  slots.Acquire();
+  slots.Acquire();
+  std::mutex mutex;
+  std::vector<int> order;
+  std::vector<std::thread> waiting;
+  for (int i = 0; i < 3; ++i) {
+    waiting.emplace_back([&, i] {
+      PageSlot slot(slots);
+      std::lock_guard<std::mutex> lock(mutex);
+      order.push_back(i);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // queued before the next asks
+  }
+  slots.Release();
+  for (std::thread& t : waiting) t.join();
+  slots.Release();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
 }
 
 // Runs quill-asp with `args`; answers its exit status and standard output.
