@@ -225,6 +225,8 @@ class RequestObject final : public AutomationObject {
   // when a page first asks for them.
   explicit RequestObject(const PageEnvironment& env)
       : env_(env),
+        page_path_(env.page_path),
+        page_file_(env.page_file),
         query_(Collection("Request.QueryString", env.request->query, env.request->query_string)),
         total_bytes_(env.request->body.size()),
         body_(env.request->body) {}
@@ -249,8 +251,9 @@ class RequestObject final : public AutomationObject {
         }
         const std::string key = args.Text(0, "Request");
         std::vector<std::string> values;
-        for (RequestCollection* c : {query_.get(), Form(), Cookies(), Vars()}) {
-          if (const std::vector<std::string>* found = c->Find(key)) {
+        for (auto collection : {&RequestObject::Query, &RequestObject::Form, &RequestObject::Cookies,
+                                &RequestObject::Vars}) {
+          if (const std::vector<std::string>* found = (this->*collection)()->Find(key)) {
             values = *found;
             break;
           }
@@ -307,8 +310,18 @@ class RequestObject final : public AutomationObject {
     }
     return form_.get();
   }
+  RequestCollection* Query() { return query_.get(); }
+  // The variables of the page the request asked for, also when a page it
+  // runs (Server.Execute) asks first.
   RequestCollection* Vars() {
-    if (!vars_) vars_ = Collection("Request.ServerVariables", ServerVariables(env_), std::string());
+    if (!vars_) {
+      PageEnvironment requested;
+      requested.site = env_.site;
+      requested.request = env_.request;
+      requested.page_path = page_path_;
+      requested.page_file = page_file_;
+      vars_ = Collection("Request.ServerVariables", ServerVariables(requested), std::string());
+    }
     return vars_.get();
   }
   RequestCollection* Cookies() {
@@ -321,6 +334,8 @@ class RequestObject final : public AutomationObject {
   }
 
   const PageEnvironment& env_;
+  const std::string page_path_;
+  const std::filesystem::path page_file_;
   olert::ComPtr<RequestCollection> form_;
   olert::ComPtr<RequestCollection> query_;
   olert::ComPtr<RequestCollection> vars_;

@@ -52,7 +52,8 @@ TEST(PageFlow, ExecuteAndTransferShareTheRequestAndStayInTheSite) {
              "<% var mine = 1; %>[<% Server.Execute('part.asp'); %>]<%= typeof shared %>"
              "<% Server.Execute('/common/tail.asp'); %>");
   site.Write("shop/part.asp",
-             "part <%= Request.QueryString('q') %> <%= typeof mine %><% var shared = 1; "
+             "part <%= Request.QueryString('q') %> <%= typeof mine %> "
+             "<%= Request.ServerVariables('SCRIPT_NAME') %><% var shared = 1; "
              "Response.AddHeader('X-Part', 'yes'); %>");
   site.Write("common/tail.asp", "|tail");
   site.Write("transfer.asp", "before<% Server.Transfer('common/tail.asp'); %>after");
@@ -69,7 +70,9 @@ TEST(PageFlow, ExecuteAndTransferShareTheRequestAndStayInTheSite) {
 
   auto r = client.Get("/shop/main.asp?q=7");
   ASSERT_TRUE(r);
-  EXPECT_EQ(r->body, "[part 7 undefined]undefined|tail");
+  // The request's variables are the requested page's, also where a page it
+  // runs reads them first.
+  EXPECT_EQ(r->body, "[part 7 undefined /shop/main.asp]undefined|tail");
   EXPECT_EQ(r->get_header_value("X-Part"), "yes");
   r = client.Get("/transfer.asp");
   ASSERT_TRUE(r);
