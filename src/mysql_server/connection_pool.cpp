@@ -3,7 +3,9 @@
 #include "mysql_server/connection_pool.h"
 
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
+
+#include "base/string_list.h"
 
 namespace quill {
 
@@ -18,9 +20,10 @@ long EnvNumber(const char* name, long fallback, long lowest, long highest) {
   return value > highest ? highest : value;
 }
 
-bool EnvIs(const char* name, const char* value) {
+// Whether the setting `name` is `value`, in any case.
+bool EnvIs(const char* name, std::string_view value) {
   const char* text = std::getenv(name);
-  return text != nullptr && std::strcmp(text, value) == 0;
+  return text != nullptr && SameText(text, value);
 }
 
 void CloseAll(const std::vector<MySQLHandle*>& handles) {

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <iterator>
 #include <new>
 #include <utility>
 
@@ -238,19 +239,17 @@ bool ClientStatementOnlyReads(std::string_view sql) {
   size_t end = at;
   while (end < sql.size() && WordChar(sql[end])) ++end;
   const std::string_view verb = sql.substr(at, end - at);
-  bool reads = false;
-  for (const std::string_view word : {"select", "show", "describe", "desc", "explain"}) {
-    reads = reads || SameText(verb, word);
-  }
-  if (!reads) return false;  // comments too: /*! ... */ runs what it holds
+  constexpr std::string_view kReads[] = {"select", "show", "describe", "desc", "explain"};
   // What a read may still leave behind: user variables, named locks,
   // sequence values, the last insert id, results of another statement.
-  if (sql.find_first_of("@;") != std::string_view::npos) return false;
-  for (const std::string_view word : {"lock", "into", "nextval", "lastval", "setval", "next value", "previous value",
-                                      "last_insert_id"}) {
-    if (ContainsText(sql, word)) return false;
+  constexpr std::string_view kLeftBehind[] = {"lock",       "into",           "nextval",       "lastval",
+                                              "setval",     "next value",     "previous value", "last_insert_id"};
+  if (std::none_of(std::begin(kReads), std::end(kReads), [&](std::string_view w) { return SameText(verb, w); })) {
+    return false;  // comments too: /*! ... */ runs what it holds
   }
-  return true;
+  return sql.find_first_of("@;") == std::string_view::npos &&
+         std::none_of(std::begin(kLeftBehind), std::end(kLeftBehind),
+                      [&](std::string_view w) { return ContainsText(sql, w); });
 }
 
 bool ClientSocketLooksAlive(MySQLHandle* handle) {

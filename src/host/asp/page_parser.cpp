@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 
 #include "base/string_list.h"
@@ -157,10 +158,9 @@ class Compiler {
   CompiledPage Run(const SourceFile& page) {
     File(page, 0);
     CompiledPage compiled = builder_.Take();
-    compiled.may_stream = false;
-    for (const char* member : {"Flush", "Buffer", "IsClientConnected", "Execute", "Transfer"}) {
-      compiled.may_stream = compiled.may_stream || ContainsText(compiled.script, member);
-    }
+    constexpr std::string_view kStreamingMembers[] = {"Flush", "Buffer", "IsClientConnected", "Execute", "Transfer"};
+    compiled.may_stream = std::any_of(std::begin(kStreamingMembers), std::end(kStreamingMembers),
+                                      [&](std::string_view m) { return ContainsText(compiled.script, m); });
     return compiled;
   }
 
