@@ -19,8 +19,9 @@ uintptr_t Disguise(TObject* object) { return ~reinterpret_cast<uintptr_t>(object
 TObject* Reveal(uintptr_t disguised) { return reinterpret_cast<TObject*>(~disguised); }
 
 // Split by handle, so that threads making and dropping objects at once
-// seldom wait for each other's lock.
-struct HandleShard {
+// seldom wait for each other's lock; a shard to a cache line of its own, so
+// that they do not take each other's line away either.
+struct alignas(64) HandleShard {
   std::mutex mutex;
   std::unordered_map<ObjectHandle, uintptr_t> objects;  // disguised pointers
 };
@@ -28,7 +29,7 @@ struct HandleShard {
 struct HandleTable {
   static constexpr size_t kShards = 16;
   HandleShard shards[kShards];
-  std::atomic<ObjectHandle> next{1};
+  alignas(64) std::atomic<ObjectHandle> next{1};
 
   HandleShard& ShardOf(ObjectHandle handle) { return shards[handle % kShards]; }
 };

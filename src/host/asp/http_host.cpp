@@ -343,9 +343,9 @@ void PageServer::Handle(const void* request_ptr, void* response_ptr) {
         });
   };
   const std::string& path = req.path;
-  std::optional<std::filesystem::path> file = resolved_.Resolve(path.empty() ? "/" : path);
+  std::filesystem::file_status kind;
+  std::optional<std::filesystem::path> file = resolved_.Resolve(path.empty() ? "/" : path, &kind);
   std::error_code ec;
-  std::filesystem::file_status kind = file ? std::filesystem::status(*file, ec) : std::filesystem::file_status{};
   if (file && std::filesystem::is_directory(kind)) {
     std::optional<std::filesystem::path> index;
     for (const char* name : {"default.asp", "index.asp", "index.html", "index.htm"}) {

@@ -53,21 +53,28 @@ std::optional<fs::path> SiteRoot::Resolve(std::string_view url_path) const {
   return canonical;
 }
 
-std::optional<fs::path> ResolvedPaths::Resolve(std::string_view url_path) {
+std::optional<fs::path> ResolvedPaths::Resolve(std::string_view url_path, fs::file_status* kind) {
   constexpr size_t kMaxKept = 4096;
   const auto now = std::chrono::steady_clock::now();
   std::string key(url_path);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = found_.find(key);
-    if (found != found_.end() && now < found->second.until) return found->second.file;
+    if (found != found_.end() && now < found->second.until) {
+      if (kind != nullptr) *kind = found->second.kind;
+      return found->second.file;
+    }
   }
   std::optional<fs::path> file = root_.Resolve(url_path);
+  fs::file_status status;
   if (file) {
+    std::error_code ec;
+    status = fs::status(*file, ec);
     std::lock_guard<std::mutex> lock(mutex_);
     if (found_.size() >= kMaxKept) found_.clear();
-    found_.insert_or_assign(std::move(key), Found{*file, now + keep_});
+    found_.insert_or_assign(std::move(key), Found{*file, status, now + keep_});
   }
+  if (kind != nullptr) *kind = status;
   return file;
 }
 

@@ -57,18 +57,23 @@ class SiteRoot {
 // for `keep`: resolving follows every link on the way, a system call for
 // each folder of the path, while a busy site asks for the same few paths
 // all the time. Only paths that lead to something inside the root are
-// kept; a file gone since is seen by whoever opens it, and a link changed
-// since is followed within `keep`. Safe from any thread.
+// kept, with what they led to (a file, a folder); a file gone or changed
+// since, or a link changed since, is seen within `keep`, as a page's own
+// file is. Safe from any thread.
 class ResolvedPaths {
  public:
   explicit ResolvedPaths(const SiteRoot& root, std::chrono::milliseconds keep = std::chrono::seconds(1))
       : root_(root), keep_(keep) {}
 
-  std::optional<std::filesystem::path> Resolve(std::string_view url_path);
+  // `kind`, when given, receives the status of what the path leads to
+  // (not_found when it leads nowhere).
+  std::optional<std::filesystem::path> Resolve(std::string_view url_path,
+                                               std::filesystem::file_status* kind = nullptr);
 
  private:
   struct Found {
     std::filesystem::path file;
+    std::filesystem::file_status kind;
     std::chrono::steady_clock::time_point until;
   };
 
