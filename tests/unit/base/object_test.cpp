@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "base/collection.h"
 #include "base/component.h"
@@ -43,6 +44,37 @@ TEST(ObjectHandles, AWrappedCounterSkipsLiveHandles) {
   EXPECT_NE(next.Handle(), live.Handle());
   EXPECT_EQ(ResolveHandle(live.Handle()), &live);
   EXPECT_EQ(ResolveHandle(next.Handle()), &next);
+}
+
+// Objects made and dropped out of order while others live on: once the
+// handles have moved far past the old ones they share places in the table
+// with them, and every live object must still be found, no dropped one.
+TEST(ObjectHandles, ChurnKeepsEveryLiveHandleResolvable) {
+  const size_t before = LiveObjectCount();
+  std::vector<std::unique_ptr<TComponent>> kept;
+  for (int i = 0; i < 64; ++i) kept.push_back(std::make_unique<TComponent>());
+  for (int round = 0; round < 24; ++round) {
+    std::vector<std::unique_ptr<TComponent>> batch;
+    std::vector<ObjectHandle> dropped;
+    for (int i = 0; i < 1500; ++i) batch.push_back(std::make_unique<TComponent>());
+    for (size_t k = 0; k < batch.size(); ++k) {
+      const size_t at = (k * 7 + static_cast<size_t>(round)) % batch.size();  // an order unlike the making
+      if (at % 3 != 0) {
+        dropped.push_back(batch[at]->Handle());
+        batch[at].reset();
+      }
+    }
+    for (const auto* list : {&kept, &batch}) {
+      for (const auto& o : *list) {
+        if (o) {
+          ASSERT_EQ(ResolveHandle(o->Handle()), o.get()) << "round " << round;
+        }
+      }
+    }
+    for (ObjectHandle h : dropped) ASSERT_EQ(ResolveHandle(h), nullptr);
+  }
+  kept.clear();
+  EXPECT_EQ(LiveObjectCount(), before);
 }
 
 class Watcher : public TComponent {
