@@ -1,6 +1,5 @@
 // guid.cpp: the standard identifiers and the text form of GUIDs, plus the
 // BSTR helpers the runtime's own source files share.
-#include <cstdio>
 #include <cstring>
 
 #include "platform/core/utf.h"
@@ -71,12 +70,32 @@ bool ParseGuid(std::u16string_view t, GUID& out) {
 }
 
 std::string FormatGuid(const GUID& g) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(g.Data1), static_cast<unsigned>(g.Data2),
-                static_cast<unsigned>(g.Data3), g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
-                g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buf;
+  // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, upper case: every activation
+  // names its class this way, so it is written out by hand.
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out(38, '\0');
+  char* p = out.data();
+  auto put = [&p](uint64_t value, int digits) {
+    for (int i = digits - 1; i >= 0; --i) {
+      p[i] = kHex[value & 0xF];
+      value >>= 4;
+    }
+    p += digits;
+  };
+  uint64_t node = 0;
+  for (int i = 2; i < 8; ++i) node = (node << 8) | g.Data4[i];
+  *p++ = '{';
+  put(g.Data1, 8);
+  *p++ = '-';
+  put(g.Data2, 4);
+  *p++ = '-';
+  put(g.Data3, 4);
+  *p++ = '-';
+  put((uint64_t{g.Data4[0]} << 8) | g.Data4[1], 4);
+  *p++ = '-';
+  put(node, 12);
+  *p = '}';
+  return out;
 }
 
 BSTR AllocBstr(std::string_view utf8) {
