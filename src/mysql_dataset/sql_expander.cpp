@@ -157,40 +157,44 @@ std::string TSqlExpander::Pass(std::string_view sql, bool insert_condition) {
 }
 
 std::string TSqlExpander::MacroValue(const std::string& name) {
-  if (name == "$RELOAD") {
-    context_.ReloadPrivileges();
-    return std::string();
+  // The fixed names all begin with '$'; a field or a named macro is looked
+  // for without going through them.
+  if (!name.empty() && name[0] == '$') {
+    if (name == "$RELOAD") {
+      context_.ReloadPrivileges();
+      return std::string();
+    }
+    if (name == "$DATABASENAME") return context_.QuoteName(context_.DatabaseName());
+    if (name == "$TABLENAME") return context_.QuoteName(context_.TableName());
+    if (name == "$FIELDNAME") return context_.QuoteName(ExtractWord(1, context_.FieldNames(), ",;"));
+    if (name == "$FIELDS") return context_.FieldListText();
+    if (name == "$WHERE") {
+      const std::string condition = context_.Condition();
+      return condition.empty() ? std::string() : "WHERE " + condition;
+    }
+    if (name == "$MODIFIED$FIELDS&VALUES") return ColumnList(true, true, true);
+    if (name == "$UNMODIFIED$FIELDS&VALUES") return ColumnList(false, true, true);
+    if (name == "$MODIFIED$FIELD$NAMES") return ColumnList(true, true, false);
+    if (name == "$UNMODIFIED$FIELD$NAMES") return ColumnList(false, true, false);
+    if (name == "$MODIFIED$FIELD$VALUES") return ColumnList(true, false, true);
+    if (name == "$UNMODIFIED$FIELD$VALUES") return ColumnList(false, false, true);
+    if (name == "$OLD$FIELDS&VALUES") return KeyCondition({}, true);
+    if (name == "$PRIMARYFIELDS&VALUES") {
+      const std::string& primary = context_.Columns().PrimaryFields();
+      return primary.empty() ? KeyCondition({}, true) : KeyCondition(primary, false);
+    }
+    if (name == "$UNIQUEFIELDS&VALUES") return KeyCondition(context_.Columns().UniqueFields(), false);
+    if (name == "$MULTIFIELDS&VALUES") return KeyCondition(context_.Columns().MultiFields(), false);
+    if (name == "$FIELDNAMES&VALUES") return KeyCondition(context_.FieldNames(), false);
+    if (name == "$FIELDNAMES&VALUES$COMMA") return FieldNameList();
   }
-  if (name == "$DATABASENAME") return context_.QuoteName(context_.DatabaseName());
-  if (name == "$TABLENAME") return context_.QuoteName(context_.TableName());
-  if (name == "$FIELDNAME") return context_.QuoteName(ExtractWord(1, context_.FieldNames(), ",;"));
-  if (name == "$FIELDS") return context_.FieldListText();
-  if (name == "$WHERE") {
-    const std::string condition = context_.Condition();
-    return condition.empty() ? std::string() : "WHERE " + condition;
-  }
-  if (ExtractWord(1, name, "$") == "PROMPT") return PromptValue(name);
-  if (name == "$MODIFIED$FIELDS&VALUES") return ColumnList(true, true, true);
-  if (name == "$UNMODIFIED$FIELDS&VALUES") return ColumnList(false, true, true);
-  if (name == "$MODIFIED$FIELD$NAMES") return ColumnList(true, true, false);
-  if (name == "$UNMODIFIED$FIELD$NAMES") return ColumnList(false, true, false);
-  if (name == "$MODIFIED$FIELD$VALUES") return ColumnList(true, false, true);
-  if (name == "$UNMODIFIED$FIELD$VALUES") return ColumnList(false, false, true);
-  if (name == "$OLD$FIELDS&VALUES") return KeyCondition({}, true);
-  if (name == "$PRIMARYFIELDS&VALUES") {
-    const std::string& primary = context_.Columns().PrimaryFields();
-    return primary.empty() ? KeyCondition({}, true) : KeyCondition(primary, false);
-  }
-  if (name == "$UNIQUEFIELDS&VALUES") return KeyCondition(context_.Columns().UniqueFields(), false);
-  if (name == "$MULTIFIELDS&VALUES") return KeyCondition(context_.Columns().MultiFields(), false);
-  if (name == "$FIELDNAMES&VALUES") return KeyCondition(context_.FieldNames(), false);
-  if (name == "$FIELDNAMES&VALUES$COMMA") return FieldNameList();
+  if (ExtractWordView(1, name, "$") == "PROMPT") return PromptValue(name);
 
   // A field, then a named macro.
   std::string key = name;
   if (key == "$FIELDNAME$VALUE") key = UpperCase(ExtractWord(1, context_.FieldNames(), ",;"));
   bool old = false;
-  if (ExtractWord(1, key, "$") == "OLD") {
+  if (ExtractWordView(1, key, "$") == "OLD") {
     key = ExtractWord(2, key, "$");
     old = true;
   }

@@ -29,8 +29,8 @@ void TQzStringList::SetText(std::string_view text) {
   EndUpdate();
 }
 
-std::string ExtractWord(uint8_t n, std::string_view text, std::string_view delimiters) {
-  if (n == 0) return std::string();
+std::string_view ExtractWordView(uint8_t n, std::string_view text, std::string_view delimiters) {
+  if (n == 0) return {};
   unsigned count = 0;
   size_t i = 0;
   while (i < text.size()) {
@@ -38,10 +38,14 @@ std::string ExtractWord(uint8_t n, std::string_view text, std::string_view delim
     if (i == std::string_view::npos) break;
     size_t end = text.find_first_of(delimiters, i);
     if (end == std::string_view::npos) end = text.size();
-    if (++count == n) return std::string(text.substr(i, end - i));
+    if (++count == n) return text.substr(i, end - i);
     i = end;
   }
-  return std::string();
+  return {};
+}
+
+std::string ExtractWord(uint8_t n, std::string_view text, std::string_view delimiters) {
+  return std::string(ExtractWordView(n, text, delimiters));
 }
 
 std::string ExtractField(std::string_view text, std::string_view separator, int n) {

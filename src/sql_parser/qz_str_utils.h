@@ -56,6 +56,8 @@ class TQzStringList : public TStringList {
 // ExtractWord(1, "[$FIELDS]", "[,]") is "$FIELDS"; ExtractWord(2, "a,,b", ",")
 // is "b".
 std::string ExtractWord(uint8_t n, std::string_view text, std::string_view delimiters);
+// The same word, as a view into `text`.
+std::string_view ExtractWordView(uint8_t n, std::string_view text, std::string_view delimiters);
 
 // The n-th field of `text` (counting from 1). Fields are the pieces between
 // occurrences of `separator`; empty fields count. Returns an empty text when
