@@ -426,18 +426,35 @@ int TColumnDescription::IndexOf(std::string_view display_name) const {
   return -1;
 }
 
+int TColumnDescription::IndexOfQualified(std::string_view table, std::string_view field,
+                                         int* plain) const {
+  *plain = -1;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    const std::string_view display = columns_[i].first;
+    if (display.size() == table.size() + 1 + field.size() && display[table.size()] == '.' &&
+        SameText(display.substr(0, table.size()), table) &&
+        SameText(display.substr(table.size() + 1), field)) {
+      return static_cast<int>(i);
+    }
+    if (*plain < 0 && SameText(display, field)) *plain = static_cast<int>(i);
+  }
+  return -1;
+}
+
 void TColumnDescription::QualifyDuplicateNames() {
   if (result_tables_.empty() || columns_.empty()) return;
-  for (auto& [display, info] : columns_) {
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    auto& [display, info] = columns_[i];
     if (!SameText(display, info->Name) || info->Table.empty()) continue;
-    display = info->Table + "." + info->Name;
+    // Every other column shown by this name is shown by its table as well.
     bool shared = false;
-    for (int other = IndexOf(info->Name); other >= 0; other = IndexOf(info->Name)) {
+    for (size_t j = 0; j < columns_.size(); ++j) {
+      auto& other = columns_[j];
+      if (j == i || !SameText(other.first, info->Name)) continue;
       shared = true;
-      auto& column = columns_[static_cast<size_t>(other)];
-      column.first = column.second->Table + "." + column.second->Name;
+      other.first = other.second->Table + "." + other.second->Name;
     }
-    if (!shared) display = info->Name;
+    if (shared) display = info->Table + "." + info->Name;
   }
   // Names qualification cannot tell apart (computed columns of one name,
   // one table column selected twice) get a number, so that every field has
@@ -501,8 +518,9 @@ void TColumnDescription::CompleteFromTables(TMySQLServer& server, MySQLHandle* l
           bool undecided = false;
           for (const TStructureRow& row : fresh->Rows) {
             if (!row.Default) continue;
-            int index = IndexOf(table + "." + row.Field);
-            if (index < 0) index = IndexOf(row.Field);
+            int plain = -1;
+            int index = IndexOfQualified(table, row.Field, &plain);
+            if (index < 0) index = plain;
             if (index < 0 || !SameText(Info(index).Table, table)) continue;
             const TFieldInfo& info = Info(index);
             if (info.Default.empty() && !info.ServerDefault &&
@@ -526,10 +544,11 @@ void TColumnDescription::CompleteFromTables(TMySQLServer& server, MySQLHandle* l
       // Columns whose default text only information_schema can classify.
       std::vector<int> undecided;
       for (const TStructureRow& row : structure->Rows) {
-        int index = IndexOf(table + "." + row.Field);
+        int plain = -1;
+        int index = IndexOfQualified(table, row.Field, &plain);
         if (index < 0) {
           // The plain name may belong to a column of another table.
-          index = IndexOf(row.Field);
+          index = plain;
           if (index >= 0 && !SameText(Info(index).Table, table)) index = -1;
         }
         if (index < 0) continue;

@@ -100,6 +100,9 @@ class TColumnDescription {
   }
   // Position of the column with that display name (ASCII case ignored), or -1.
   int IndexOf(std::string_view display_name) const;
+  // Position of the column displayed as "table.field", or -1; `plain`
+  // receives the position of the first displayed as "field" (or -1).
+  int IndexOfQualified(std::string_view table, std::string_view field, int* plain) const;
   // Distinct source tables, sorted ignoring case.
   const std::vector<std::string>& ResultTables() const { return result_tables_; }
   // Comma-separated names of the columns in a primary, unique and
