@@ -229,6 +229,10 @@ TDataSet::TKeptText TDataSet::PeekFieldText(const TField&, std::string_view*) {
   return TKeptText::Unknown;
 }
 
+TDataSet::TKeptText TDataSet::PeekStringText(const TField&, std::string_view*) {
+  return TKeptText::Unknown;
+}
+
 bool TDataSet::ReadFieldText(const TField& field, std::string* out) {
   TFieldValue value;
   value.Text.swap(*out);

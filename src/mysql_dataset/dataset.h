@@ -286,6 +286,10 @@ class TDataSet : public TComponent {
   // and the field reads its value instead.
   enum class TKeptText : uint8_t { Unknown, Null, Text };
   virtual TKeptText PeekFieldText(const TField& field, std::string_view* text);
+  // For a text field: Text with its text in *text when ReadFieldText would
+  // give exactly that, Null when it would give none, Unknown (the default)
+  // when the text has to be read.
+  virtual TKeptText PeekStringText(const TField& field, std::string_view* text);
   // Stores a value (null: NULL) into the active record.
   virtual void WriteFieldValue(TField& field, const TFieldValue* source) = 0;
   // A stream over the blob of `field` in the active record.

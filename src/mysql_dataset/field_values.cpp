@@ -162,13 +162,11 @@ TDataSet::TKeptText TMySQLDataset::PeekFieldText(const TField& field, std::strin
   return TKeptText::Text;
 }
 
-bool TMySQLDataset::ReadFieldText(const TField& field, std::string* out) {
-  // The path of every text read: the rules of ReadFieldValue for text
-  // fields, without an intermediate value.
+TDataSet::TKeptText TMySQLDataset::PeekStringText(const TField& field, std::string_view* text) {
+  // The rules of ReadFieldValue for text fields, without an intermediate
+  // value.
   const TFieldType type = field.DataType();
-  if (type != ftString && type != ftVariant && type != ftUnknown) {
-    return TDataSet::ReadFieldText(field, out);
-  }
+  if (type != ftString && type != ftVariant && type != ftUnknown) return TKeptText::Unknown;
   const auto* record = static_cast<const TMySQLRecord*>(ActiveRecordBuffer());
   const int column = field.FieldNo() - 1;
   if (record != nullptr && column >= 0 && column < ColumnCount() && column < record->Columns()) {
@@ -177,9 +175,24 @@ bool TMySQLDataset::ReadFieldText(const TField& field, std::string* out) {
                                             : !cell.Null && !ColumnInfo(column).IsBlob() &&
                                                   HasNonBlank(cell.Bytes);
     if (readable) {
-      out->assign(cell.Bytes);
-      return true;
+      *text = cell.Bytes;
+      return TKeptText::Text;
     }
+  }
+  return TKeptText::Null;
+}
+
+bool TMySQLDataset::ReadFieldText(const TField& field, std::string* out) {
+  // The path of every text read.
+  std::string_view text;
+  switch (PeekStringText(field, &text)) {
+    case TKeptText::Unknown:
+      return TDataSet::ReadFieldText(field, out);
+    case TKeptText::Text:
+      out->assign(text);
+      return true;
+    case TKeptText::Null:
+      break;
   }
   out->clear();
   return false;

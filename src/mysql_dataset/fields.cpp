@@ -393,6 +393,19 @@ std::string TTextBackedField::GetText(bool) const { return AsString(); }
 
 void TTextBackedField::GetTextTo(bool, std::string* out) const { GetTextData(out); }
 
+bool TTextBackedField::PeekShownText(std::string_view* out) const {
+  switch (DataSet().PeekStringText(*this, out)) {
+    case TDataSet::TKeptText::Text:
+      return true;
+    case TDataSet::TKeptText::Null:
+      *out = {};
+      return true;
+    case TDataSet::TKeptText::Unknown:
+      break;
+  }
+  return false;
+}
+
 Variant TTextBackedField::AsVariant() const {
   TFieldValue v;
   return GetData(&v) ? Variant(std::move(v.Text)) : Variant::Null();

@@ -135,6 +135,10 @@ class TField : public TComponent {
   // Stores what DisplayText() gives into *out, reusing its capacity, so that
   // rendering many rows costs no allocation per value.
   void ReadDisplayText(std::string* out) const;
+  // The same text without a copy, when it is a text the dataset keeps as
+  // it is (valid until the active record changes); false when it has to
+  // be made (with ReadDisplayText).
+  bool PeekDisplayText(std::string_view* out) const { return !OnGetText && PeekShownText(out); }
   // Sets the field to NULL.
   virtual void Clear();
 
@@ -159,6 +163,8 @@ class TField : public TComponent {
   virtual std::string GetText(bool display) const;
   // The same into *out (capacity kept); by default GetText's.
   virtual void GetTextTo(bool display, std::string* out) const { *out = GetText(display); }
+  // GetText(true) as a view of a kept text, when it is one; by default never.
+  virtual bool PeekShownText(std::string_view*) const { return false; }
   virtual int32_t DefaultWidth() const { return 10; }
   [[noreturn]] void AccessError(const char* type_name) const;
 
@@ -195,6 +201,7 @@ class TTextBackedField : public TField {
   TTextBackedField(TDataSet& dataset, TFieldType type) : TField(dataset, type) {}
   std::string GetText(bool display) const override;
   void GetTextTo(bool display, std::string* out) const override;
+  bool PeekShownText(std::string_view* out) const override;
 };
 
 // Text of at most Size characters (the MySQL string field accepts any size).
@@ -238,6 +245,8 @@ class TNumericField : public TField {
   // and `as_is(text, DataType())` says it is the very text of the value,
   // *out becomes that text (empty for no value) and the answer is true.
   bool TakeKeptText(std::string* out, bool (*as_is)(std::string_view, TFieldType)) const;
+  // The same as a view of the kept text.
+  bool PeekKeptText(std::string_view* out, bool (*as_is)(std::string_view, TFieldType)) const;
 };
 
 // Common base of the integer fields, over T (int32_t or int64_t) values:
@@ -268,6 +277,7 @@ class TIntegralField : public TNumericField {
   // Without a format, a kept text that is the number's own decimal text is
   // taken as it is.
   void GetTextTo(bool display, std::string* out) const override;
+  bool PeekShownText(std::string_view* out) const override;
   void CheckRange(int64_t value) const;
   // The value, 0 for none.
   T Value() const;
@@ -357,6 +367,7 @@ class TFloatField : public TNumericField {
   std::string GetText(bool display) const override;
   // An exact decimal's kept text in plain notation is taken as it is.
   void GetTextTo(bool display, std::string* out) const override;
+  bool PeekShownText(std::string_view* out) const override;
 
  private:
   // Range checks, then writes the value with its text (empty: none).

@@ -370,6 +370,7 @@ class TMySQLDataset : public TDataSet, public IMySQLServerClient {
   TRecordBuffer* ActiveRecordBuffer() const final { return StateRecordBuffer(); }
   bool ReadFieldValue(const TField& field, TFieldValue* dest) override;
   TKeptText PeekFieldText(const TField& field, std::string_view* text) override;
+  TKeptText PeekStringText(const TField& field, std::string_view* text) override;
   bool ReadFieldText(const TField& field, std::string* out) override;
   // Conversion or validation failures become EAbort, the value unwritten.
   void WriteFieldValue(TField& field, const TFieldValue* source) override;

@@ -28,6 +28,16 @@ bool RoundToInt64(double value, int64_t* out) {
   return true;
 }
 
+// Whether a kept text is the very text of the value an integer field reads
+// from it: values are read in the range of their type, 32 bits but for
+// ftLargeint.
+bool IntegerTextAsIs(std::string_view text, TFieldType type) {
+  return IsCanonicalInteger(text, type == ftLargeint);
+}
+
+// The same for a float field: only an exact decimal's text.
+bool DecimalTextAsIs(std::string_view text, TFieldType) { return IsPlainDecimal(text); }
+
 }  // namespace
 
 // --- TNumericField ------------------------------------------------------------------
@@ -40,21 +50,29 @@ const std::string& TNumericField::FormatFor(bool display) const {
   return display || EditFormat.empty() ? DisplayFormat : EditFormat;
 }
 
-bool TNumericField::TakeKeptText(std::string* out,
+bool TNumericField::PeekKeptText(std::string_view* out,
                                  bool (*as_is)(std::string_view, TFieldType)) const {
   std::string_view kept;
   switch (DataSet().PeekFieldText(*this, &kept)) {
     case TDataSet::TKeptText::Null:
-      out->clear();
+      *out = {};
       return true;
     case TDataSet::TKeptText::Text:
       if (!as_is(kept, DataType())) return false;
-      out->assign(kept);
+      *out = kept;
       return true;
     case TDataSet::TKeptText::Unknown:
       break;
   }
   return false;
+}
+
+bool TNumericField::TakeKeptText(std::string* out,
+                                 bool (*as_is)(std::string_view, TFieldType)) const {
+  std::string_view kept;
+  if (!PeekKeptText(&kept, as_is)) return false;
+  out->assign(kept);
+  return true;
 }
 
 // --- TIntegralField and its kinds -----------------------------------------------------
@@ -138,12 +156,13 @@ std::string TIntegralField<T>::GetText(bool display) const {
 
 template <typename T>
 void TIntegralField<T>::GetTextTo(bool display, std::string* out) const {
-  // Values are read in the range of their type: 32 bits but for ftLargeint.
-  auto as_is = [](std::string_view text, TFieldType type) {
-    return IsCanonicalInteger(text, type == ftLargeint);
-  };
-  if (FormatFor(display).empty() && TakeKeptText(out, as_is)) return;
+  if (FormatFor(display).empty() && TakeKeptText(out, IntegerTextAsIs)) return;
   *out = GetText(display);
+}
+
+template <typename T>
+bool TIntegralField<T>::PeekShownText(std::string_view* out) const {
+  return FormatFor(true).empty() && PeekKeptText(out, IntegerTextAsIs);
 }
 
 template <typename T>
@@ -236,9 +255,12 @@ std::string TFloatField::GetText(bool display) const {
 }
 
 void TFloatField::GetTextTo(bool display, std::string* out) const {
-  auto as_is = [](std::string_view text, TFieldType) { return IsPlainDecimal(text); };
-  if (FormatFor(display).empty() && !Currency && TakeKeptText(out, as_is)) return;
+  if (FormatFor(display).empty() && !Currency && TakeKeptText(out, DecimalTextAsIs)) return;
   *out = GetText(display);
+}
+
+bool TFloatField::PeekShownText(std::string_view* out) const {
+  return FormatFor(true).empty() && !Currency && PeekKeptText(out, DecimalTextAsIs);
 }
 
 void TFloatField::SetAsString(std::string_view text) {

@@ -387,8 +387,13 @@ void TQuill::HandleFieldTags(TDataSetPageProducer& sender, const std::string& ta
     replace_text += p.field_prefix;
     for (int i = 0; i < count; ++i) {
       if (i > 0) replace_text += p.between;
-      dataset->Field(i).ReadDisplayText(&field_text_);
-      AppendEncoded(replace_text, field_text_, p.encoding);
+      const TField& field = dataset->Field(i);
+      std::string_view text;
+      if (!field.PeekDisplayText(&text)) {
+        field.ReadDisplayText(&field_text_);
+        text = field_text_;
+      }
+      AppendEncoded(replace_text, text, p.encoding);
     }
     replace_text += p.field_postfix;
   }
