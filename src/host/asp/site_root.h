@@ -66,7 +66,7 @@ class ResolvedPaths {
       : root_(root), keep_(keep) {}
 
   // `kind`, when given, receives the status of what the path leads to
-  // (not_found when it leads nowhere).
+  // (a default status, of type none, when it leads nowhere).
   std::optional<std::filesystem::path> Resolve(std::string_view url_path,
                                                std::filesystem::file_status* kind = nullptr);
 
